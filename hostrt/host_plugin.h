@@ -1,0 +1,36 @@
+// A stand-in for the offload host runtime's plugin loading: it opens the plugin with dlopen, as
+// the host runtime does, resolves the exported entry points, and drives them in the host runtime's
+// call order. Tests, tools and the demo use it to run the plugin for real.
+#ifndef HOSTRT_HOST_PLUGIN_H
+#define HOSTRT_HOST_PLUGIN_H
+
+#include "omptarget_records.h"
+
+#include <cstdint>
+#include <string>
+
+// Each entry point the stand-in knows: name and signature. Missing ones resolve to null.
+#define HOSTRT_ENTRY_POINTS(X)                                                                     \
+  X(register_lib, int32_t, BinaryDescriptor *)                                                     \
+  X(unregister_lib, int32_t, BinaryDescriptor *)                                                   \
+  X(number_of_devices, int32_t)                                                                    \
+  X(init_requires, int64_t, int64_t)                                                               \
+  X(init_device, int32_t, int32_t)                                                                 \
+  X(get_device_name, char *, int32_t, char *, size_t)                                              \
+  X(is_valid_binary, int32_t, DeviceImage *)
+
+struct HostPlugin {
+  void *Handle = nullptr;
+#define HOSTRT_DECLARE(Name, Ret, ...) Ret (*Name)(__VA_ARGS__) = nullptr;
+  HOSTRT_ENTRY_POINTS(HOSTRT_DECLARE)
+#undef HOSTRT_DECLARE
+};
+
+// Loads the plugin library at Path; false with a reason in Error when it cannot be loaded or lacks
+// the registration entry points every plugin has.
+bool loadHostPlugin(const std::string &Path, HostPlugin &Plugin, std::string &Error);
+
+// Closes the library (the plugin's static destructors run).
+void unloadHostPlugin(HostPlugin &Plugin);
+
+#endif

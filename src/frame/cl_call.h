@@ -1,0 +1,63 @@
+// The checked OpenCL call convention. Every OpenCL call of the plugin goes through one of:
+//   CL_CALL(Op, clFn, args...)         result code checked; a failure is reported under Op's name
+//   CL_CALL_WARN(Op, clFn, args...)    same, but a failure is only a warning and the caller goes on
+//   CL_CALL_LOGGED(clFn, args...)      logged only; the caller handles the result itself
+//   CL_CHECK_RC(Op, clFn, Rc)          checks the error code a handle-returning call wrote
+// and the _PTR forms for extension functions fetched by address, which name the function and pass
+// its pointer. Each yields the OpenCL result; the caller takes its own failure path on a non-zero
+// result.
+//
+// With the start-up debug level below 2 a call costs one comparison and the call itself. At level 2
+// and above the call site's own argument text (captured at compile time) is logged as
+// "CL_CALLER" and the call goes through the tracing layer.
+#ifndef FRAME_CL_CALL_H
+#define FRAME_CL_CALL_H
+
+#include "frame/debug.h"
+#include "frame/opencl.h"
+
+void logCLCaller(const char *Function, const char *ArgumentText);
+[[gnu::cold]] void reportCLError(const char *Operation, const char *Function, cl_int Rc);
+[[gnu::cold]] void reportCLWarning(const char *Operation, const char *Function, cl_int Rc);
+
+inline cl_int checkCLResult(cl_int Rc, const char *Operation, const char *Function) {
+  if (__builtin_expect(Rc != CL_SUCCESS, 0))
+    reportCLError(Operation, Function, Rc);
+  return Rc;
+}
+
+inline cl_int warnCLResult(cl_int Rc, const char *Operation, const char *Function) {
+  if (__builtin_expect(Rc != CL_SUCCESS, 0))
+    reportCLWarning(Operation, Function, Rc);
+  return Rc;
+}
+
+// The tracing layer's variant of a function: CLTR<name>, taking the function pointer first for
+// extension functions. Until a variant exists for a function the call is forwarded unchanged.
+template <typename Fn, typename... Args> inline auto forwardCLCall(Fn F, Args... A) {
+  return F(A...);
+}
+#ifndef CL_TRACED
+#define CL_TRACED(Fn) Fn
+#define CL_TRACED_PTR(Name, Ptr, ...) forwardCLCall(Ptr, __VA_ARGS__)
+#endif
+
+#define CL_INVOKE(Fn, ...)                                                                         \
+  (StartupDebugLevel < 2                                                                           \
+       ? Fn(__VA_ARGS__)                                                                           \
+       : (logCLCaller(#Fn, "( " #__VA_ARGS__ " )"), CL_TRACED(Fn)(__VA_ARGS__)))
+
+#define CL_INVOKE_PTR(Name, Ptr, ...)                                                              \
+  (StartupDebugLevel < 2                                                                           \
+       ? (Ptr)(__VA_ARGS__)                                                                        \
+       : (logCLCaller(#Name, "( " #__VA_ARGS__ " )"), CL_TRACED_PTR(Name, Ptr, __VA_ARGS__)))
+
+#define CL_CALL(Op, Fn, ...) checkCLResult(CL_INVOKE(Fn, __VA_ARGS__), Op, #Fn)
+#define CL_CALL_WARN(Op, Fn, ...) warnCLResult(CL_INVOKE(Fn, __VA_ARGS__), Op, #Fn)
+#define CL_CALL_LOGGED(Fn, ...) CL_INVOKE(Fn, __VA_ARGS__)
+#define CL_CHECK_RC(Op, Fn, Rc) checkCLResult(Rc, Op, #Fn)
+
+#define CL_CALL_PTR(Op, Name, Ptr, ...) checkCLResult(CL_INVOKE_PTR(Name, Ptr, __VA_ARGS__), Op, #Name)
+#define CL_CALL_PTR_LOGGED(Name, Ptr, ...) CL_INVOKE_PTR(Name, Ptr, __VA_ARGS__)
+
+#endif

@@ -1,0 +1,32 @@
+// Diagnostics of the plugin: the debug level, debug messages, unconditional warnings and fatal
+// errors. Everything goes to standard error; the plugin writes nothing to standard output.
+#ifndef FRAME_DEBUG_H
+#define FRAME_DEBUG_H
+
+#include <cstdint>
+
+// The debug level from LIBOMPTARGET_DEBUG, computed once per process.
+int32_t readDebugLevel();
+
+// The debug level taken when the library was loaded; it decides once whether OpenCL calls are
+// traced.
+extern int32_t StartupDebugLevel;
+
+// Writes the prefix and the message; callers go through DP so that nothing is formatted when
+// debugging is off.
+void debugMessage(const char *Fmt, ...) __attribute__((format(printf, 1, 2)));
+// Writes a message that must be seen whatever the debug level.
+void warningMessage(const char *Fmt, ...) __attribute__((format(printf, 1, 2)));
+// Reports the failing operation and ends the process with exit status 1.
+[[noreturn]] void fatalError(const char *Operation, const char *Reason);
+
+// The name of an OpenCL result code; "Unknown Error" outside -70..0.
+const char *getCLErrorName(int32_t Code);
+
+#define DP(...)                                                                                    \
+  do {                                                                                             \
+    if (readDebugLevel())                                                                          \
+      debugMessage(__VA_ARGS__);                                                                   \
+  } while (0)
+
+#endif

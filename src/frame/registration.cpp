@@ -1,0 +1,19 @@
+// Registration of the application's offload libraries; the last unregistration shuts down.
+#include "frame/plugin_state.h"
+#include "omptargetplugin.h"
+
+extern "C" {
+
+int32_t __tgt_rtl_register_lib(BinaryDescriptor * /*Desc*/) {
+  DeviceInfo->NumRegisteredLibs.fetch_add(1);
+  return 0;
+}
+
+int32_t __tgt_rtl_unregister_lib(BinaryDescriptor * /*Desc*/) {
+  // Exactly the decrement that reaches zero shuts the plugin down.
+  if (DeviceInfo->NumRegisteredLibs.fetch_sub(1) == 1)
+    closeRTL();
+  return 0;
+}
+
+} // extern "C"
