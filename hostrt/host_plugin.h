@@ -16,7 +16,10 @@
   X(number_of_devices, int32_t)                                                                    \
   X(init_requires, int64_t, int64_t)                                                               \
   X(init_device, int32_t, int32_t)                                                                 \
+  X(get_context_handle, void *, int32_t)                                                           \
   X(get_device_name, char *, int32_t, char *, size_t)                                              \
+  X(is_supported_device, int32_t, int32_t, uint64_t)                                               \
+  X(get_device_info, int32_t, int32_t, uint32_t, size_t, void *, size_t *)                         \
   X(is_valid_binary, int32_t, DeviceImage *)
 
 struct HostPlugin {

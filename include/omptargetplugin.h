@@ -29,6 +29,16 @@ extern "C" {
 TGT_RTL_EXPORT int32_t __tgt_rtl_register_lib(BinaryDescriptor *Desc);
 TGT_RTL_EXPORT int32_t __tgt_rtl_unregister_lib(BinaryDescriptor *Desc);
 
+// Devices.
+TGT_RTL_EXPORT int32_t __tgt_rtl_number_of_devices(void);
+TGT_RTL_EXPORT int64_t __tgt_rtl_init_requires(int64_t Flags);
+TGT_RTL_EXPORT int32_t __tgt_rtl_init_device(int32_t DeviceId);
+TGT_RTL_EXPORT void *__tgt_rtl_get_context_handle(int32_t DeviceId);
+TGT_RTL_EXPORT char *__tgt_rtl_get_device_name(int32_t DeviceId, char *Buf, size_t BufMax);
+TGT_RTL_EXPORT int32_t __tgt_rtl_is_supported_device(int32_t DeviceId, uint64_t DeviceTypes);
+TGT_RTL_EXPORT int32_t __tgt_rtl_get_device_info(int32_t DeviceId, uint32_t Kind, size_t Size,
+                                                 void *Value, size_t *SizeRet);
+
 #ifdef __cplusplus
 }
 #endif

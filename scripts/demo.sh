@@ -4,4 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-LIBOMPTARGET_DEBUG=${LIBOMPTARGET_DEBUG:-1} ./build/demo/offload_demo
+# The real OpenCL device on these machines is a CPU.
+LIBOMPTARGET_DEBUG=${LIBOMPTARGET_DEBUG:-1} LIBOMPTARGET_DEVICETYPE=${LIBOMPTARGET_DEVICETYPE:-cpu} \
+  ./build/demo/offload_demo

@@ -2,7 +2,9 @@
 //   CL_CALL(Op, clFn, args...)         result code checked; a failure is reported under Op's name
 //   CL_CALL_WARN(Op, clFn, args...)    same, but a failure is only a warning and the caller goes on
 //   CL_CALL_LOGGED(clFn, args...)      logged only; the caller handles the result itself
-//   CL_CHECK_RC(Op, clFn, Rc)          checks the error code a handle-returning call wrote
+//   CL_INVOKE_RC(clFn, Rc, args...)    a handle-returning call; &Rc is passed as the last argument
+//                                      and left out of the logged argument text
+//   CL_CHECK_RC(Op, clFn, Rc)          checks the error code such a call wrote
 // and the _PTR forms for extension functions fetched by address, which name the function and pass
 // its pointer. Each yields the OpenCL result; the caller takes its own failure path on a non-zero
 // result.
@@ -47,6 +49,11 @@ template <typename Fn, typename... Args> inline auto forwardCLCall(Fn F, Args...
        ? Fn(__VA_ARGS__)                                                                           \
        : (logCLCaller(#Fn, "( " #__VA_ARGS__ " )"), CL_TRACED(Fn)(__VA_ARGS__)))
 
+#define CL_INVOKE_RC(Fn, Rc, ...)                                                                  \
+  (StartupDebugLevel < 2                                                                           \
+       ? Fn(__VA_ARGS__, &Rc)                                                                      \
+       : (logCLCaller(#Fn, "( " #__VA_ARGS__ " )"), CL_TRACED(Fn)(__VA_ARGS__, &Rc)))
+
 #define CL_INVOKE_PTR(Name, Ptr, ...)                                                              \
   (StartupDebugLevel < 2                                                                           \
        ? (Ptr)(__VA_ARGS__)                                                                        \
@@ -59,5 +66,9 @@ template <typename Fn, typename... Args> inline auto forwardCLCall(Fn F, Args...
 
 #define CL_CALL_PTR(Op, Name, Ptr, ...) checkCLResult(CL_INVOKE_PTR(Name, Ptr, __VA_ARGS__), Op, #Name)
 #define CL_CALL_PTR_LOGGED(Name, Ptr, ...) CL_INVOKE_PTR(Name, Ptr, __VA_ARGS__)
+#define CL_INVOKE_PTR_RC(Name, Ptr, Rc, ...)                                                       \
+  (StartupDebugLevel < 2                                                                           \
+       ? (Ptr)(__VA_ARGS__, &Rc)                                                                   \
+       : (logCLCaller(#Name, "( " #__VA_ARGS__ " )"), CL_TRACED_PTR(Name, Ptr, __VA_ARGS__, &Rc)))
 
 #endif
