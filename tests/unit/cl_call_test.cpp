@@ -85,11 +85,11 @@ TEST(CheckedCall, SuccessFailureWarningAndLogged) {
       {"handle through error code", CL_OUT_OF_HOST_MEMORY,
        [&] {
          cl_int Rc = CL_SUCCESS;
-         cl_context Ctx = CL_INVOKE(fakeCreate, 1,   &Rc);
+         cl_context Ctx = CL_INVOKE_RC(fakeCreate, Rc, 1);
          EXPECT_EQ(Ctx, nullptr);
          return CL_CHECK_RC("__tgt_rtl_init_device", fakeCreate, Rc);
        },
-       "CL_CALLER: fakeCreate \\( 1, &Rc \\)",
+       "CL_CALLER: fakeCreate \\( 1 \\)",
        "Error: __tgt_rtl_init_device:fakeCreate failed with error code -6, CL_OUT_OF_HOST_MEMORY"},
   };
   for (const Case &C : Cases) {
