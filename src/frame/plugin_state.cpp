@@ -36,6 +36,10 @@ void exitOnFailure(cl_int Rc) {
 }
 
 void shutDownDevice(uint32_t I) {
+  if (DeviceInfo->Option.Flags & OptionFlagProfile)
+    for (const auto &[ThreadId, Profile] : DeviceInfo->Profiles[I])
+      printProfile(Profile, static_cast<int32_t>(I), ThreadId,
+                   DeviceInfo->DeviceProperties[I].Name, DeviceInfo->Option.ProfileResolution);
   exitOnFailure(CL_CALL("closeRTL", clReleaseCommandQueue, DeviceInfo->Queues[I]));
   DeviceInfo->Queues[I] = nullptr;
   // The plugin's own device memory; a failed free changes nothing at this point.

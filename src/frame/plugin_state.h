@@ -48,6 +48,8 @@ struct PluginDeviceInfo {
   // The context to use for a device: its platform's in single-context mode, else its own.
   cl_context getContext(int32_t DeviceId) const;
   bool singleContext() const { return Option.Flags & OptionFlagSingleContext; }
+  // The calling thread's profile on a device, created empty on first use.
+  ThreadProfile &getProfile(int32_t DeviceId);
   // An extension function of the device's platform, null when the platform lacks it.
   void *extensionFunction(int32_t DeviceId, ExtensionFunctionIndex Index) const;
 };

@@ -2,6 +2,9 @@
 #ifndef PROFILE_PROFILE_RECORDS_H
 #define PROFILE_PROFILE_RECORDS_H
 
+#include "frame/opencl.h"
+
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -10,7 +13,17 @@ struct ProfileTimes {
   double DeviceTime = 0.0;
 };
 
-// Ordered byte-wise by record name.
-using ThreadProfile = std::map<std::string, ProfileTimes>;
+// One host thread's records on one device, ordered byte-wise by name.
+struct ThreadProfile {
+  std::map<std::string, ProfileTimes> Records;
+
+  // Adds the times of a completed command: host from queueing to completion, device from start
+  // to end. A failed timestamp query leaves the record alone.
+  void update(const char *RecordName, cl_event event);
+};
+
+// Prints one thread's table for one device; Unit 1000 prints milliseconds, else microseconds.
+void printProfile(const ThreadProfile &Profile, int32_t DeviceId, int32_t ThreadId,
+                  const std::string &DeviceName, uint64_t Unit);
 
 #endif
