@@ -1,0 +1,214 @@
+// Kernel creation, reference counting and the queries that depend on where a kernel came from.
+#include "kernel_hooks.h"
+
+#include "device_caps.h"
+#include "info_answer.h"
+#include "layer_state.h"
+#include "program_registry.h"
+
+#include <cstring>
+
+namespace {
+
+void trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Template) {
+  cl_context Context = nullptr;
+  gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Context), &Context, nullptr);
+  KernelRecord Record = Template ? *Template : KernelRecord();
+  Record.RefCount = 1;
+  Record.LayerProgram = Owner;
+  Record.Context = Context;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    State.Kernels[Kernel] = Record;
+  }
+  if (Owner)
+    attachKernel(Owner);
+}
+
+bool isInitKernel(cl_kernel Kernel) {
+  std::string Name = kernelFunctionName(Kernel);
+  return Name == kInitKernelName;
+}
+
+cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
+                                       cl_int *ErrcodeRet) {
+  cl_program Source = nullptr;
+  bool Owned = false;
+  cl_int Error = kernelSourceProgram(Program, Source, Owned);
+  if (Error == CL_SUCCESS && Owned && Name && std::strcmp(Name, kInitKernelName) == 0)
+    Error = CL_INVALID_KERNEL_NAME;
+  if (Error != CL_SUCCESS) {
+    if (ErrcodeRet)
+      *ErrcodeRet = Error;
+    return nullptr;
+  }
+  cl_kernel Kernel = gNext.clCreateKernel(Source, Name, ErrcodeRet);
+  if (Kernel)
+    trackKernel(Kernel, Owned ? Program : nullptr, nullptr);
+  return Kernel;
+}
+
+cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
+                                              cl_kernel *Kernels, cl_uint *NumKernelsRet) {
+  cl_program Source = nullptr;
+  bool Owned = false;
+  cl_int Error = kernelSourceProgram(Program, Source, Owned);
+  if (Error != CL_SUCCESS)
+    return Error;
+  if (!Owned) {
+    Error = gNext.clCreateKernelsInProgram(Program, NumKernels, Kernels, NumKernelsRet);
+    for (cl_uint I = 0; Error == CL_SUCCESS && Kernels && I < NumKernels; ++I)
+      if (Kernels[I])
+        trackKernel(Kernels[I], nullptr, nullptr);
+    return Error;
+  }
+  // The driver's program also holds the layer's init kernel, which stays hidden.
+  cl_uint Total = 0;
+  if ((Error = gNext.clCreateKernelsInProgram(Source, 0, nullptr, &Total)) != CL_SUCCESS)
+    return Error;
+  std::vector<cl_kernel> All(Total);
+  if (Total && (Error = gNext.clCreateKernelsInProgram(Source, Total, All.data(), nullptr)) !=
+                   CL_SUCCESS)
+    return Error;
+  std::vector<cl_kernel> Visible;
+  for (cl_kernel Kernel : All) {
+    if (isInitKernel(Kernel))
+      gNext.clReleaseKernel(Kernel);
+    else
+      Visible.push_back(Kernel);
+  }
+  if (Kernels && NumKernels < Visible.size()) {
+    for (cl_kernel Kernel : Visible)
+      gNext.clReleaseKernel(Kernel);
+    return CL_INVALID_VALUE;
+  }
+  if (NumKernelsRet)
+    *NumKernelsRet = static_cast<cl_uint>(Visible.size());
+  for (size_t I = 0; I < Visible.size(); ++I) {
+    if (Kernels) {
+      Kernels[I] = Visible[I];
+      trackKernel(Visible[I], Program, nullptr);
+    } else {
+      gNext.clReleaseKernel(Visible[I]);
+    }
+  }
+  return CL_SUCCESS;
+}
+
+cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
+  cl_kernel Clone = gNext.clCloneKernel(Source, ErrcodeRet);
+  if (!Clone)
+    return nullptr;
+  KernelRecord Template;
+  bool Known = false;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Kernels.find(Source);
+    if ((Known = It != State.Kernels.end()))
+      Template = It->second;
+  }
+  trackKernel(Clone, Known ? Template.LayerProgram : nullptr, Known ? &Template : nullptr);
+  return Clone;
+}
+
+cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
+  cl_int Error = gNext.clRetainKernel(Kernel);
+  if (Error == CL_SUCCESS) {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Kernels.find(Kernel);
+    if (It != State.Kernels.end())
+      ++It->second.RefCount;
+  }
+  return Error;
+}
+
+cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
+  cl_program Owner = nullptr;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Kernels.find(Kernel);
+    if (It != State.Kernels.end() && --It->second.RefCount == 0) {
+      Owner = It->second.LayerProgram;
+      State.Kernels.erase(It);
+    }
+  }
+  cl_int Error = gNext.clReleaseKernel(Kernel);
+  if (Owner)
+    detachKernel(Owner);
+  return Error;
+}
+
+cl_program ownerProgram(cl_kernel Kernel) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  auto It = State.Kernels.find(Kernel);
+  return It == State.Kernels.end() ? nullptr : It->second.LayerProgram;
+}
+
+cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
+                                     void *Value, size_t *SizeRet) {
+  if (Param == CL_KERNEL_PROGRAM)
+    if (cl_program Owner = ownerProgram(Kernel))
+      return answerValue(Size, Value, SizeRet, Owner);
+  return gNext.clGetKernelInfo(Kernel, Param, Size, Value, SizeRet);
+}
+
+// Argument details the driver cannot give for bitcode programs come from the module.
+cl_int CL_API_CALL hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kernel_arg_info Param,
+                                        size_t Size, void *Value, size_t *SizeRet) {
+  cl_int Error = gNext.clGetKernelArgInfo(Kernel, Index, Param, Size, Value, SizeRet);
+  if (Error != CL_KERNEL_ARG_INFO_NOT_AVAILABLE && Error != CL_INVALID_OPERATION)
+    return Error;
+  cl_program Owner = ownerProgram(Kernel);
+  KernelDesc Desc;
+  if (!Owner || !ownedKernelDesc(Owner, kernelFunctionName(Kernel), Desc))
+    return Error;
+  if (Index >= Desc.Args.size())
+    return CL_INVALID_ARG_INDEX;
+  const KernelArgDesc &Arg = Desc.Args[Index];
+  switch (Param) {
+  case CL_KERNEL_ARG_ADDRESS_QUALIFIER:
+    return answerValue(Size, Value, SizeRet, Arg.Address);
+  case CL_KERNEL_ARG_ACCESS_QUALIFIER:
+    return answerValue(Size, Value, SizeRet, Arg.Access);
+  case CL_KERNEL_ARG_TYPE_NAME:
+    return answerText(Size, Value, SizeRet, Arg.TypeName);
+  case CL_KERNEL_ARG_TYPE_QUALIFIER:
+    return answerValue(Size, Value, SizeRet, Arg.TypeQualifier);
+  case CL_KERNEL_ARG_NAME:
+    return answerText(Size, Value, SizeRet, Arg.Name);
+  default:
+    return CL_INVALID_VALUE;
+  }
+}
+
+} // namespace
+
+std::string kernelFunctionName(cl_kernel Kernel) {
+  size_t Size = 0;
+  if (gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, 0, nullptr, &Size) != CL_SUCCESS ||
+      Size == 0)
+    return std::string();
+  std::string Name(Size, '\0');
+  if (gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, Size, Name.data(), nullptr) !=
+      CL_SUCCESS)
+    return std::string();
+  Name.resize(std::strlen(Name.c_str()));
+  return Name;
+}
+
+void installKernelHooks(cl_icd_dispatch &Table) {
+  Table.clCreateKernel = hookCreateKernel;
+  Table.clCreateKernelsInProgram = hookCreateKernelsInProgram;
+  Table.clCloneKernel = hookCloneKernel;
+  Table.clRetainKernel = hookRetainKernel;
+  Table.clReleaseKernel = hookReleaseKernel;
+  Table.clGetKernelInfo = hookGetKernelInfo;
+  Table.clGetKernelArgInfo = hookGetKernelArgInfo;
+  Table.clSetKernelExecInfo = hookSetKernelExecInfo;
+  Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
+}

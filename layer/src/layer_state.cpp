@@ -1,0 +1,179 @@
+#include "layer_state.h"
+
+#include "device_caps.h"
+
+LayerState &layerState() {
+  static LayerState *State = new LayerState(); // never destroyed: drivers may call in at exit
+  return *State;
+}
+
+const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState &State,
+                                                                     const void *Ptr) {
+  auto It = State.Allocations.upper_bound(Ptr);
+  if (It == State.Allocations.begin())
+    return nullptr;
+  --It;
+  auto Start = static_cast<const char *>(It->first);
+  if (static_cast<const char *>(Ptr) < Start + It->second.Size)
+    return &*It;
+  return nullptr;
+}
+
+std::vector<cl_command_queue> retainContextQueues(cl_context Context) {
+  LayerState &State = layerState();
+  std::vector<cl_command_queue> Queues;
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  for (auto &[Queue, Record] : State.Queues)
+    if (Record.Context == Context && gNext.clRetainCommandQueue(Queue) == CL_SUCCESS)
+      Queues.push_back(Queue);
+  return Queues;
+}
+
+static void recordContext(cl_context Context) {
+  ContextRecord Record;
+  Record.Devices = contextDevices(Context);
+  Record.FineGrainBuffers = !Record.Devices.empty();
+  bool AllServed = !Record.Devices.empty();
+  bool AllTranslated = !Record.Devices.empty();
+  for (cl_device_id Device : Record.Devices) {
+    if (!Record.Platform)
+      Record.Platform = devicePlatform(Device);
+    AllServed = AllServed && layerServesUsm(Device);
+    AllTranslated = AllTranslated && !deviceAcceptsSpirv(Device) &&
+                    (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER);
+    if (!(deviceSvmCapabilities(Device) & CL_DEVICE_SVM_FINE_GRAIN_BUFFER))
+      Record.FineGrainBuffers = false;
+    cl_ulong Max = deviceMaxAllocSize(Device);
+    if (Record.MaxAllocSize == 0 || Max < Record.MaxAllocSize)
+      Record.MaxAllocSize = Max;
+  }
+  Record.EmulatesUsm = AllServed;
+  Record.TranslatesSpirv = AllTranslated;
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  State.Contexts[Context] = std::move(Record);
+}
+
+static cl_context CL_API_CALL hookCreateContext(const cl_context_properties *Properties,
+                                                cl_uint NumDevices, const cl_device_id *Devices,
+                                                void(CL_CALLBACK *Notify)(const char *,
+                                                                          const void *, size_t,
+                                                                          void *),
+                                                void *UserData, cl_int *ErrcodeRet) {
+  cl_context Context =
+      gNext.clCreateContext(Properties, NumDevices, Devices, Notify, UserData, ErrcodeRet);
+  if (Context)
+    recordContext(Context);
+  return Context;
+}
+
+static cl_context CL_API_CALL hookCreateContextFromType(
+    const cl_context_properties *Properties, cl_device_type Type,
+    void(CL_CALLBACK *Notify)(const char *, const void *, size_t, void *), void *UserData,
+    cl_int *ErrcodeRet) {
+  cl_context Context =
+      gNext.clCreateContextFromType(Properties, Type, Notify, UserData, ErrcodeRet);
+  if (Context)
+    recordContext(Context);
+  return Context;
+}
+
+static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
+  cl_int Result = gNext.clRetainContext(Context);
+  if (Result == CL_SUCCESS) {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Contexts.find(Context);
+    if (It != State.Contexts.end())
+      ++It->second.RefCount;
+  }
+  return Result;
+}
+
+static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
+  LayerState &State = layerState();
+  std::vector<void *> Orphans;
+  {
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Contexts.find(Context);
+    if (It != State.Contexts.end() && --It->second.RefCount == 0) {
+      State.Contexts.erase(It);
+      // Allocations die with their context; the driver could not free them later.
+      for (auto A = State.Allocations.begin(); A != State.Allocations.end();) {
+        if (A->second.Context == Context && A->second.Kind != AllocKind::ProgramGlobals) {
+          Orphans.push_back(A->second.Base);
+          A = State.Allocations.erase(A);
+        } else {
+          ++A;
+        }
+      }
+    }
+  }
+  for (void *Base : Orphans)
+    gNext.clSVMFree(Context, Base);
+  return gNext.clReleaseContext(Context);
+}
+
+static void recordQueue(cl_command_queue Queue, cl_context Context, cl_device_id Device) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  QueueRecord Record;
+  Record.Context = Context;
+  Record.Device = Device;
+  State.Queues[Queue] = Record;
+}
+
+static cl_command_queue CL_API_CALL hookCreateCommandQueueWithProperties(
+    cl_context Context, cl_device_id Device, const cl_queue_properties *Properties,
+    cl_int *ErrcodeRet) {
+  cl_command_queue Queue =
+      gNext.clCreateCommandQueueWithProperties(Context, Device, Properties, ErrcodeRet);
+  if (Queue)
+    recordQueue(Queue, Context, Device);
+  return Queue;
+}
+
+static cl_command_queue CL_API_CALL hookCreateCommandQueue(cl_context Context,
+                                                           cl_device_id Device,
+                                                           cl_command_queue_properties Properties,
+                                                           cl_int *ErrcodeRet) {
+  cl_command_queue Queue = gNext.clCreateCommandQueue(Context, Device, Properties, ErrcodeRet);
+  if (Queue)
+    recordQueue(Queue, Context, Device);
+  return Queue;
+}
+
+static cl_int CL_API_CALL hookRetainCommandQueue(cl_command_queue Queue) {
+  cl_int Result = gNext.clRetainCommandQueue(Queue);
+  if (Result == CL_SUCCESS) {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Queues.find(Queue);
+    if (It != State.Queues.end())
+      ++It->second.RefCount;
+  }
+  return Result;
+}
+
+static cl_int CL_API_CALL hookReleaseCommandQueue(cl_command_queue Queue) {
+  cl_int Result = gNext.clReleaseCommandQueue(Queue);
+  if (Result == CL_SUCCESS) {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Queues.find(Queue);
+    if (It != State.Queues.end() && --It->second.RefCount == 0)
+      State.Queues.erase(It);
+  }
+  return Result;
+}
+
+void installTrackingHooks(cl_icd_dispatch &Table) {
+  Table.clCreateContext = hookCreateContext;
+  Table.clCreateContextFromType = hookCreateContextFromType;
+  Table.clRetainContext = hookRetainContext;
+  Table.clReleaseContext = hookReleaseContext;
+  Table.clCreateCommandQueueWithProperties = hookCreateCommandQueueWithProperties;
+  Table.clCreateCommandQueue = hookCreateCommandQueue;
+  Table.clRetainCommandQueue = hookRetainCommandQueue;
+  Table.clReleaseCommandQueue = hookReleaseCommandQueue;
+}

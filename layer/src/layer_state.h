@@ -1,0 +1,69 @@
+// Handles the layer tracks: contexts, queues, unified-shared-memory allocations and kernels.
+// All of it is guarded by one mutex; nothing holds it across a call into the driver that may wait.
+#pragma once
+
+#include "opencl_api.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+enum class AllocKind { Host, Device, Shared, ProgramGlobals };
+
+struct ContextRecord {
+  cl_uint RefCount = 1;
+  cl_platform_id Platform = nullptr;
+  std::vector<cl_device_id> Devices;
+  // True when the layer serves the shared-memory extension for this context itself.
+  bool EmulatesUsm = false;
+  bool FineGrainBuffers = false;
+  // True when the layer compiles SPIR-V programs for this context itself.
+  bool TranslatesSpirv = false;
+  cl_ulong MaxAllocSize = 0;
+};
+
+struct QueueRecord {
+  cl_uint RefCount = 1;
+  cl_context Context = nullptr;
+  cl_device_id Device = nullptr;
+};
+
+struct AllocationRecord {
+  void *Base = nullptr; // what clSVMAlloc returned (below the user pointer when over-aligned)
+  size_t Size = 0;      // bytes usable from the user pointer
+  AllocKind Kind = AllocKind::Device;
+  cl_context Context = nullptr;
+  cl_device_id Device = nullptr;
+};
+
+struct KernelRecord {
+  cl_uint RefCount = 1;
+  cl_program LayerProgram = nullptr; // the program the layer built the kernel for, if any
+  cl_context Context = nullptr;
+  std::vector<void *> IndirectPointers;
+  bool IndirectHost = false;
+  bool IndirectDevice = false;
+  bool IndirectShared = false;
+};
+
+struct LayerState {
+  std::mutex Lock;
+  std::map<cl_context, ContextRecord> Contexts;
+  std::map<cl_command_queue, QueueRecord> Queues;
+  std::map<const void *, AllocationRecord> Allocations; // keyed by the user pointer
+  std::map<cl_kernel, KernelRecord> Kernels;
+};
+
+LayerState &layerState();
+
+// Finds the allocation holding Ptr (interior pointers included); the caller holds the lock.
+const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState &State,
+                                                                     const void *Ptr);
+
+// Queues of a context, each retained; the caller releases them after use.
+std::vector<cl_command_queue> retainContextQueues(cl_context Context);
+
+// Installs the handlers for context, queue and kernel creation and release.
+void installTrackingHooks(cl_icd_dispatch &Table);

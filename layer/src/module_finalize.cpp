@@ -1,0 +1,201 @@
+// Turns a linked module into what the driver builds: program-scope variables moved into one
+// shared block, initial contents computed, kernel descriptions read.
+#include "constant_image.h"
+#include "generic_builtins.h"
+#include "llvm_support.h"
+#include "program_compiler.h"
+
+#include <llvm/IR/IRBuilder.h>
+#include <llvm/IR/Metadata.h>
+
+using namespace llvm;
+
+const char kInitKernelName[] = "__cl_layer_init_globals";
+
+namespace {
+
+cl_kernel_arg_address_qualifier addressQualifier(unsigned AddressSpace) {
+  switch (AddressSpace) {
+  case 1:
+    return CL_KERNEL_ARG_ADDRESS_GLOBAL;
+  case 2:
+    return CL_KERNEL_ARG_ADDRESS_CONSTANT;
+  case 3:
+    return CL_KERNEL_ARG_ADDRESS_LOCAL;
+  default:
+    return CL_KERNEL_ARG_ADDRESS_PRIVATE;
+  }
+}
+
+cl_kernel_arg_access_qualifier accessQualifier(StringRef Text) {
+  if (Text == "read_only")
+    return CL_KERNEL_ARG_ACCESS_READ_ONLY;
+  if (Text == "write_only")
+    return CL_KERNEL_ARG_ACCESS_WRITE_ONLY;
+  if (Text == "read_write")
+    return CL_KERNEL_ARG_ACCESS_READ_WRITE;
+  return CL_KERNEL_ARG_ACCESS_NONE;
+}
+
+cl_kernel_arg_type_qualifier typeQualifier(StringRef Text) {
+  cl_kernel_arg_type_qualifier Bits = CL_KERNEL_ARG_TYPE_NONE;
+  if (Text.contains("const"))
+    Bits |= CL_KERNEL_ARG_TYPE_CONST;
+  if (Text.contains("restrict"))
+    Bits |= CL_KERNEL_ARG_TYPE_RESTRICT;
+  if (Text.contains("volatile"))
+    Bits |= CL_KERNEL_ARG_TYPE_VOLATILE;
+  if (Text.contains("pipe"))
+    Bits |= CL_KERNEL_ARG_TYPE_PIPE;
+  return Bits;
+}
+
+StringRef metadataText(const Function &F, const char *Kind, unsigned Index) {
+  const MDNode *Node = F.getMetadata(Kind);
+  if (!Node || Index >= Node->getNumOperands())
+    return StringRef();
+  if (auto *Text = dyn_cast<MDString>(Node->getOperand(Index)))
+    return Text->getString();
+  return StringRef();
+}
+
+unsigned metadataNumber(const Function &F, const char *Kind, unsigned Index, unsigned Default) {
+  const MDNode *Node = F.getMetadata(Kind);
+  if (!Node || Index >= Node->getNumOperands())
+    return Default;
+  if (auto *Value = mdconst::dyn_extract<ConstantInt>(Node->getOperand(Index)))
+    return static_cast<unsigned>(Value->getZExtValue());
+  return Default;
+}
+
+std::vector<KernelDesc> describeKernels(const Module &M) {
+  std::vector<KernelDesc> Kernels;
+  for (const Function &F : M) {
+    if (F.isDeclaration() || F.getCallingConv() != CallingConv::SPIR_KERNEL)
+      continue;
+    KernelDesc Kernel;
+    Kernel.Name = F.getName().str();
+    for (const Argument &Arg : F.args()) {
+      unsigned I = Arg.getArgNo();
+      KernelArgDesc Desc;
+      StringRef Name = metadataText(F, "kernel_arg_name", I);
+      Desc.Name = (Name.empty() ? Arg.getName() : Name).str();
+      Desc.TypeName = metadataText(F, "kernel_arg_type", I).str();
+      unsigned PointerSpace = 0;
+      if (auto *Pointer = dyn_cast<PointerType>(Arg.getType()))
+        PointerSpace = Pointer->getAddressSpace();
+      Desc.Address = addressQualifier(metadataNumber(F, "kernel_arg_addr_space", I, PointerSpace));
+      Desc.Access = accessQualifier(metadataText(F, "kernel_arg_access_qual", I));
+      Desc.TypeQualifier = typeQualifier(metadataText(F, "kernel_arg_type_qual", I));
+      Kernel.Args.push_back(std::move(Desc));
+    }
+    Kernels.push_back(std::move(Kernel));
+  }
+  return Kernels;
+}
+
+bool placedInBlock(const GlobalVariable &G) {
+  unsigned Space = G.getAddressSpace();
+  return !G.isDeclaration() && !G.getName().startswith("llvm.") && !G.isThreadLocal() &&
+         (Space == 1 || Space == 2);
+}
+
+struct Placement {
+  GlobalVariable *Variable;
+  size_t Offset;
+  size_t Size;
+};
+
+// A kernel the driver runs once, storing what only the device can compute.
+void addInitKernel(Module &M, uint64_t Block, const std::vector<DeviceStore> &Stores) {
+  LLVMContext &Context = M.getContext();
+  auto *Type = FunctionType::get(Type::getVoidTy(Context), false);
+  Function *Kernel = Function::Create(Type, GlobalValue::ExternalLinkage, kInitKernelName, M);
+  Kernel->setCallingConv(CallingConv::SPIR_KERNEL);
+  for (const char *Kind : {"kernel_arg_addr_space", "kernel_arg_access_qual", "kernel_arg_type",
+                           "kernel_arg_base_type", "kernel_arg_type_qual"})
+    Kernel->setMetadata(Kind, MDNode::get(Context, {}));
+  IRBuilder<> Builder(BasicBlock::Create(Context, "entry", Kernel));
+  for (const DeviceStore &Store : Stores) {
+    Constant *Address = ConstantExpr::getIntToPtr(
+        ConstantInt::get(Type::getInt64Ty(Context), Block + Store.Offset),
+        PointerType::get(Store.Value->getType(), 1));
+    Builder.CreateStore(Store.Value, Address);
+  }
+  Builder.CreateRetVoid();
+}
+
+void dropUsedLists(Module &M) {
+  for (const char *Name : {"llvm.used", "llvm.compiler.used"})
+    if (GlobalVariable *List = M.getGlobalVariable(Name))
+      List->eraseFromParent();
+}
+
+} // namespace
+
+ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGenericBuiltins,
+                                const std::function<void *(size_t, size_t)> &Allocate) {
+  ExecutableModule Result;
+  LoggingContext Context(Result.Log);
+  std::unique_ptr<Module> M = parseBitcode(Bitcode, Context.Context, Result.Log);
+  if (!M)
+    return Result;
+  const DataLayout &Layout = M->getDataLayout();
+  Result.Kernels = describeKernels(*M);
+  if (RedirectGenericBuiltins)
+    redirectGenericBuiltins(*M, Result.Log);
+  dropUsedLists(*M);
+
+  std::vector<Placement> Placements;
+  size_t BlockAlign = 1;
+  for (GlobalVariable &G : M->globals()) {
+    if (!placedInBlock(G))
+      continue;
+    size_t Size = Layout.getTypeAllocSize(G.getValueType());
+    size_t Align = std::max<size_t>(G.getAlign().valueOrOne().value(),
+                                    Layout.getPrefTypeAlign(G.getValueType()).value());
+    Result.BlockSize = (Result.BlockSize + Align - 1) / Align * Align;
+    Placements.push_back({&G, Result.BlockSize, Size});
+    Result.BlockSize += std::max<size_t>(Size, 1);
+    BlockAlign = std::max(BlockAlign, Align);
+  }
+  if (!Placements.empty()) {
+    Result.Block = Allocate(Result.BlockSize, BlockAlign);
+    if (!Result.Block) {
+      Result.Log += "error: no memory for the program's global variables\n";
+      return Result;
+    }
+  }
+  auto Base = reinterpret_cast<uint64_t>(Result.Block);
+  Type *Int64 = Type::getInt64Ty(Context.Context);
+  // Every use of a variable, in code and in other initialisers, becomes its fixed address.
+  for (const Placement &P : Placements) {
+    Constant *Address =
+        ConstantExpr::getIntToPtr(ConstantInt::get(Int64, Base + P.Offset), P.Variable->getType());
+    P.Variable->replaceAllUsesWith(Address);
+    if (P.Variable->hasName() && !P.Variable->hasPrivateLinkage())
+      Result.Globals.push_back({P.Variable->getName().str(), P.Offset, P.Size});
+  }
+  Result.BlockImage.assign(Result.BlockSize, 0);
+  std::vector<DeviceStore> DeviceStores;
+  for (const Placement &P : Placements) {
+    std::string Error;
+    if (P.Variable->hasInitializer() &&
+        !writeConstant(Layout, P.Variable->getInitializer(), Result.BlockImage, P.Offset,
+                       DeviceStores, Error)) {
+      Result.Log += "error: global '" + P.Variable->getName().str() + "': " + Error + "\n";
+      return Result;
+    }
+  }
+  if (!DeviceStores.empty()) {
+    addInitKernel(*M, Base, DeviceStores);
+    Result.HasInitKernel = true;
+  }
+  for (const Placement &P : Placements)
+    P.Variable->eraseFromParent();
+  if (!moduleIsValid(*M, Result.Log))
+    return Result;
+  Result.Bitcode = writeBitcode(*M);
+  Result.Ok = true;
+  return Result;
+}

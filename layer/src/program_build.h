@@ -1,0 +1,24 @@
+// From final bitcode to a driver program with its global variables in place.
+#pragma once
+
+#include "program_compiler.h"
+
+struct ExecutableBuild {
+  cl_program Executable = nullptr;
+  void *GlobalsBlock = nullptr;
+  size_t GlobalsSize = 0;
+  std::vector<GlobalSlot> Globals;
+  std::vector<KernelDesc> Kernels;
+};
+
+// Builds Bitcode for Devices; the log of every step is appended to Log. On success the globals
+// block is registered as program memory of the context.
+cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devices,
+                       const std::string &Bitcode, const std::string &Options,
+                       ExecutableBuild &Result, std::string &Log);
+
+// Releases what buildExecutable made, after the context's queued work has finished.
+void releaseExecutable(cl_context Context, ExecutableBuild &Build);
+
+// The build options worth passing to the driver for a bitcode program.
+std::string driverBuildOptions(const std::string &Options, std::string &Log);

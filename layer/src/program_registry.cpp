@@ -1,0 +1,70 @@
+#include "program_registry.h"
+
+#include "layer_state.h"
+
+#include <cstring>
+
+namespace {
+
+std::map<cl_program, std::unique_ptr<ProgramRecord>> &programs() {
+  static auto *Programs = new std::map<cl_program, std::unique_ptr<ProgramRecord>>();
+  return *Programs;
+}
+
+} // namespace
+
+ProgramRecord *findProgram(cl_program Program) {
+  auto It = programs().find(Program);
+  return It == programs().end() ? nullptr : It->second.get();
+}
+
+void addProgram(cl_program Program, std::unique_ptr<ProgramRecord> Record) {
+  programs()[Program] = std::move(Record);
+}
+
+std::unique_ptr<ProgramRecord> removeProgram(cl_program Program) {
+  auto It = programs().find(Program);
+  if (It == programs().end())
+    return nullptr;
+  std::unique_ptr<ProgramRecord> Record = std::move(It->second);
+  programs().erase(It);
+  return Record;
+}
+
+cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  ProgramRecord *Record = findProgram(Program);
+  Owned = Record != nullptr;
+  Source = Program;
+  if (!Record)
+    return CL_SUCCESS;
+  if (!Record->Built.Executable || Record->Busy)
+    return CL_INVALID_PROGRAM_EXECUTABLE;
+  Source = Record->Built.Executable;
+  return CL_SUCCESS;
+}
+
+void attachKernel(cl_program Program) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  if (ProgramRecord *Record = findProgram(Program)) {
+    ++Record->AttachedKernels;
+    ++Record->RefCount;
+    gNext.clRetainProgram(Program);
+  }
+}
+
+bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  ProgramRecord *Record = findProgram(Program);
+  if (!Record)
+    return false;
+  for (const KernelDesc &Kernel : Record->Built.Kernels)
+    if (Kernel.Name == Name) {
+      Desc = Kernel;
+      return true;
+    }
+  return false;
+}

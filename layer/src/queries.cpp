@@ -1,0 +1,213 @@
+// Device and platform queries the layer adds to or answers where the driver cannot: the
+// extension's name and functions, SPIR-V support, timers and sub-groups.
+#include "device_caps.h"
+#include "info_answer.h"
+#include "layer_state.h"
+#include "vendor_usm.h"
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_1.3 SPIR-V_1.4";
+
+bool layerTranslatesFor(cl_device_id Device) {
+  return !deviceAcceptsSpirv(Device) &&
+         (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER);
+}
+
+std::vector<cl_name_version> versionList(cl_device_id Device, cl_device_info Param) {
+  size_t Size = 0;
+  if (gNext.clGetDeviceInfo(Device, Param, 0, nullptr, &Size) != CL_SUCCESS)
+    return {};
+  std::vector<cl_name_version> List(Size / sizeof(cl_name_version));
+  if (Size && gNext.clGetDeviceInfo(Device, Param, Size, List.data(), nullptr) != CL_SUCCESS)
+    return {};
+  return List;
+}
+
+cl_name_version nameVersion(const char *Name, cl_uint Major, cl_uint Minor) {
+  cl_name_version Entry{};
+  Entry.version = CL_MAKE_VERSION(Major, Minor, 0);
+  std::strncpy(Entry.name, Name, CL_NAME_VERSION_MAX_NAME_SIZE - 1);
+  return Entry;
+}
+
+cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
+                  const std::vector<cl_name_version> &List) {
+  return answerBytes(Size, Value, SizeRet, List.data(), List.size() * sizeof(cl_name_version));
+}
+
+cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
+                                     void *Value, size_t *SizeRet) {
+  switch (Param) {
+  case CL_DEVICE_EXTENSIONS:
+    if (layerServesUsm(Device)) {
+      std::string Text = deviceInfoText(Device, CL_DEVICE_EXTENSIONS);
+      if (!Text.empty() && Text.back() != ' ')
+        Text += ' ';
+      return answerText(Size, Value, SizeRet, Text + LAYER_USM_EXTENSION_NAME);
+    }
+    break;
+  case CL_DEVICE_EXTENSIONS_WITH_VERSION:
+    if (layerServesUsm(Device)) {
+      std::vector<cl_name_version> List = versionList(Device, Param);
+      List.push_back(nameVersion(LAYER_USM_EXTENSION_NAME, 1, 0));
+      return answerList(Size, Value, SizeRet, List);
+    }
+    break;
+  case CL_DEVICE_IL_VERSION:
+    if (layerTranslatesFor(Device))
+      return answerText(Size, Value, SizeRet, kSpirvVersions);
+    break;
+  case CL_DEVICE_ILS_WITH_VERSION:
+    if (layerTranslatesFor(Device)) {
+      std::vector<cl_name_version> List;
+      for (cl_uint Minor = 0; Minor <= 4; ++Minor)
+        List.push_back(nameVersion("SPIR-V", 1, Minor));
+      return answerList(Size, Value, SizeRet, List);
+    }
+    break;
+  default:
+    break;
+  }
+  return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
+}
+
+struct NamedFunction {
+  const char *Name;
+  void *Function;
+};
+
+const NamedFunction kExtensionFunctions[] = {
+    {"clGetMemAllocInfoTARNO", reinterpret_cast<void *>(&layerGetMemAllocInfo)},
+    {"clHostMemAllocTARNO", reinterpret_cast<void *>(&layerHostMemAlloc)},
+    {"clDeviceMemAllocTARNO", reinterpret_cast<void *>(&layerDeviceMemAlloc)},
+    {"clSharedMemAllocTARNO", reinterpret_cast<void *>(&layerSharedMemAlloc)},
+    {"clMemFreeTARNO", reinterpret_cast<void *>(&layerMemFree)},
+    {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(&layerMemBlockingFree)},
+    {"clSetKernelArgMemPointerTARNO", reinterpret_cast<void *>(&layerSetKernelArgMemPointer)},
+    {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(&layerEnqueueMemcpy)},
+    {"clGetDeviceGlobalVariablePointerTARNO",
+     reinterpret_cast<void *>(&layerGetDeviceGlobalVariablePointer)},
+    {"clGetKernelSuggestedLocalWorkSizeTARNO",
+     reinterpret_cast<void *>(&layerGetKernelSuggestedLocalWorkSize)},
+    {"clSetProgramSpecializationConstant",
+     reinterpret_cast<void *>(&layerSetProgramSpecializationConstant)},
+};
+
+void *layerFunction(const char *Name) {
+  if (!Name)
+    return nullptr;
+  for (const NamedFunction &Entry : kExtensionFunctions)
+    if (std::strcmp(Entry.Name, Name) == 0)
+      return Entry.Function;
+  return nullptr;
+}
+
+bool platformServed(cl_platform_id Platform) {
+  for (cl_device_id Device : platformDevices(Platform))
+    if (layerServesUsm(Device))
+      return true;
+  return false;
+}
+
+void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
+                                                             const char *Name) {
+  void *Own = layerFunction(Name);
+  if (Own && platformServed(Platform))
+    return Own;
+  void *Below = gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
+  // The specialisation-constant entry forwards what it does not own, so it is always safe.
+  if (!Below && Own == reinterpret_cast<void *>(&layerSetProgramSpecializationConstant))
+    return Own;
+  return Below;
+}
+
+void *CL_API_CALL hookGetExtensionFunctionAddress(const char *Name) {
+  if (void *Own = layerFunction(Name))
+    return Own;
+  return gNext.clGetExtensionFunctionAddress(Name);
+}
+
+// Event timestamps of the CPU driver count this clock, so host and device times agree.
+cl_ulong hostNanoseconds() {
+  timespec Now;
+  clock_gettime(CLOCK_MONOTONIC_RAW, &Now);
+  return static_cast<cl_ulong>(Now.tv_sec) * 1000000000ull + static_cast<cl_ulong>(Now.tv_nsec);
+}
+
+cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
+                                             cl_ulong *HostTimestamp) {
+  cl_int Error = gNext.clGetDeviceAndHostTimer(Device, DeviceTimestamp, HostTimestamp);
+  if (Error != CL_INVALID_OPERATION)
+    return Error;
+  if (!DeviceTimestamp || !HostTimestamp)
+    return CL_INVALID_VALUE;
+  *DeviceTimestamp = *HostTimestamp = hostNanoseconds();
+  return CL_SUCCESS;
+}
+
+cl_int CL_API_CALL hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
+  cl_int Error = gNext.clGetHostTimer(Device, HostTimestamp);
+  if (Error != CL_INVALID_OPERATION)
+    return Error;
+  if (!HostTimestamp)
+    return CL_INVALID_VALUE;
+  *HostTimestamp = hostNanoseconds();
+  return CL_SUCCESS;
+}
+
+// A device without sub-groups runs every work-item as its own sub-group of one.
+cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
+                                             cl_kernel_sub_group_info Param, size_t InputSize,
+                                             const void *Input, size_t Size, void *Value,
+                                             size_t *SizeRet) {
+  cl_int Error = gNext.clGetKernelSubGroupInfo(Kernel, Device, Param, InputSize, Input, Size,
+                                               Value, SizeRet);
+  if (Error != CL_INVALID_OPERATION)
+    return Error;
+  cl_uint DeviceSubGroups = 0;
+  gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(DeviceSubGroups),
+                        &DeviceSubGroups, nullptr);
+  if (DeviceSubGroups != 0)
+    return Error;
+  bool NeedsRange = Param == CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE ||
+                    Param == CL_KERNEL_SUB_GROUP_COUNT_FOR_NDRANGE;
+  if (NeedsRange && (!Input || InputSize == 0 || InputSize % sizeof(size_t) != 0 ||
+                     InputSize > 3 * sizeof(size_t)))
+    return CL_INVALID_VALUE;
+  switch (Param) {
+  case CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE:
+    return answerValue(Size, Value, SizeRet, size_t(1));
+  case CL_KERNEL_SUB_GROUP_COUNT_FOR_NDRANGE: {
+    size_t Count = 1;
+    auto Local = static_cast<const size_t *>(Input);
+    for (size_t I = 0; I < InputSize / sizeof(size_t); ++I)
+      Count *= Local[I];
+    return answerValue(Size, Value, SizeRet, Count);
+  }
+  case CL_KERNEL_MAX_NUM_SUB_GROUPS: {
+    size_t Limit = 0;
+    Error = gNext.clGetKernelWorkGroupInfo(Kernel, Device, CL_KERNEL_WORK_GROUP_SIZE,
+                                           sizeof(Limit), &Limit, nullptr);
+    return Error != CL_SUCCESS ? Error : answerValue(Size, Value, SizeRet, Limit);
+  }
+  case CL_KERNEL_COMPILE_NUM_SUB_GROUPS:
+    return answerValue(Size, Value, SizeRet, size_t(0));
+  default:
+    return Error;
+  }
+}
+
+} // namespace
+
+void installQueryHooks(cl_icd_dispatch &Table) {
+  Table.clGetDeviceInfo = hookGetDeviceInfo;
+  Table.clGetExtensionFunctionAddressForPlatform = hookGetExtensionFunctionAddressForPlatform;
+  Table.clGetExtensionFunctionAddress = hookGetExtensionFunctionAddress;
+  Table.clGetDeviceAndHostTimer = hookGetDeviceAndHostTimer;
+  Table.clGetHostTimer = hookGetHostTimer;
+  Table.clGetKernelSubGroupInfo = hookGetKernelSubGroupInfo;
+}

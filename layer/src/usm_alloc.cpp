@@ -1,0 +1,215 @@
+// Allocation, release and pointer queries of the shared-memory extension, on buffer SVM.
+#include "layer_state.h"
+#include "vendor_usm.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+// clSVMAlloc refuses alignments above this on some drivers; larger ones are over-allocated.
+constexpr cl_uint kLargestDriverAlignment = 128;
+
+struct AllocRequest {
+  cl_context Context;
+  cl_device_id Device;
+  AllocKind Kind;
+  const cl_mem_properties_tarno *Properties;
+  size_t Size;
+  cl_uint Alignment;
+};
+
+cl_int readProperties(const cl_mem_properties_tarno *Properties, bool &AllowLarge) {
+  AllowLarge = false;
+  for (const cl_mem_properties_tarno *P = Properties; P && *P != 0; P += 2) {
+    if (P[0] != kAllocPropertyFlags)
+      return CL_INVALID_PROPERTY;
+    if (P[1] & kAllocFlagAllowLarge)
+      AllowLarge = true;
+  }
+  return CL_SUCCESS;
+}
+
+void *allocate(const AllocRequest &Request, cl_int &Error) {
+  ContextRecord Context;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Contexts.find(Request.Context);
+    if (It == State.Contexts.end()) {
+      Error = CL_INVALID_CONTEXT;
+      return nullptr;
+    }
+    Context = It->second;
+  }
+  if (!Context.EmulatesUsm) {
+    Error = CL_INVALID_OPERATION;
+    return nullptr;
+  }
+  bool DeviceRequired = Request.Kind == AllocKind::Device;
+  if ((DeviceRequired && !Request.Device) ||
+      (Request.Device && std::find(Context.Devices.begin(), Context.Devices.end(),
+                                   Request.Device) == Context.Devices.end())) {
+    Error = CL_INVALID_DEVICE;
+    return nullptr;
+  }
+  bool AllowLarge = false;
+  if ((Error = readProperties(Request.Properties, AllowLarge)) != CL_SUCCESS)
+    return nullptr;
+  cl_uint Align = Request.Alignment;
+  if (Align & (Align - 1)) {
+    Error = CL_INVALID_VALUE;
+    return nullptr;
+  }
+  if (Request.Size == 0 || (Request.Size > Context.MaxAllocSize && !AllowLarge) ||
+      Request.Size > SIZE_MAX - Align) {
+    Error = CL_INVALID_BUFFER_SIZE;
+    return nullptr;
+  }
+  // Host and shared memory must be usable by the host without mapping.
+  cl_svm_mem_flags Flags = CL_MEM_READ_WRITE;
+  if (Request.Kind != AllocKind::Device && Context.FineGrainBuffers)
+    Flags |= CL_MEM_SVM_FINE_GRAIN_BUFFER;
+
+  bool OverAlign = Align > kLargestDriverAlignment;
+  size_t DriverSize = OverAlign ? Request.Size + Align - 1 : Request.Size;
+  void *Base = gNext.clSVMAlloc(Request.Context, Flags, DriverSize, OverAlign ? 0 : Align);
+  if (!Base) {
+    Error = CL_OUT_OF_RESOURCES;
+    return nullptr;
+  }
+  void *User = Base;
+  if (OverAlign) {
+    auto Address = reinterpret_cast<uintptr_t>(Base);
+    User = reinterpret_cast<void *>((Address + Align - 1) & ~uintptr_t(Align - 1));
+  }
+  AllocationRecord Record;
+  Record.Base = Base;
+  Record.Size = Request.Size;
+  Record.Kind = Request.Kind;
+  Record.Context = Request.Context;
+  Record.Device = Request.Device;
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  State.Allocations[User] = Record;
+  Error = CL_SUCCESS;
+  return User;
+}
+
+void *allocateReporting(const AllocRequest &Request, cl_int *ErrcodeRet) {
+  cl_int Error = CL_SUCCESS;
+  void *Ptr = allocate(Request, Error);
+  if (ErrcodeRet)
+    *ErrcodeRet = Error;
+  return Ptr;
+}
+
+bool contextKnown(cl_context Context) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  return State.Contexts.count(Context) != 0;
+}
+
+// Removes the record of an allocation that a caller may free; gives its driver base pointer.
+cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  if (!State.Contexts.count(Context))
+    return CL_INVALID_CONTEXT;
+  auto It = State.Allocations.find(Ptr);
+  if (It == State.Allocations.end() || It->second.Context != Context ||
+      It->second.Kind == AllocKind::ProgramGlobals)
+    return CL_INVALID_VALUE;
+  Base = It->second.Base;
+  State.Allocations.erase(It);
+  return CL_SUCCESS;
+}
+
+} // namespace
+
+extern "C" {
+
+void *CL_API_CALL layerHostMemAlloc(cl_context context, const cl_mem_properties_tarno *properties,
+                                    size_t size, cl_uint alignment, cl_int *errcode_ret) {
+  return allocateReporting({context, nullptr, AllocKind::Host, properties, size, alignment},
+                           errcode_ret);
+}
+
+void *CL_API_CALL layerDeviceMemAlloc(cl_context context, cl_device_id device,
+                                      const cl_mem_properties_tarno *properties, size_t size,
+                                      cl_uint alignment, cl_int *errcode_ret) {
+  return allocateReporting({context, device, AllocKind::Device, properties, size, alignment},
+                           errcode_ret);
+}
+
+void *CL_API_CALL layerSharedMemAlloc(cl_context context, cl_device_id device,
+                                      const cl_mem_properties_tarno *properties, size_t size,
+                                      cl_uint alignment, cl_int *errcode_ret) {
+  return allocateReporting({context, device, AllocKind::Shared, properties, size, alignment},
+                           errcode_ret);
+}
+
+cl_int CL_API_CALL layerMemFree(cl_context context, void *ptr) {
+  if (!ptr)
+    return contextKnown(context) ? CL_SUCCESS : CL_INVALID_CONTEXT;
+  void *Base = nullptr;
+  cl_int Error = takeFreeable(context, ptr, Base);
+  if (Error == CL_SUCCESS)
+    gNext.clSVMFree(context, Base);
+  return Error;
+}
+
+cl_int CL_API_CALL layerMemBlockingFree(cl_context context, void *ptr) {
+  if (!ptr)
+    return contextKnown(context) ? CL_SUCCESS : CL_INVALID_CONTEXT;
+  void *Base = nullptr;
+  cl_int Error = takeFreeable(context, ptr, Base);
+  if (Error != CL_SUCCESS)
+    return Error;
+  // Commands already queued in this context may still use the memory.
+  for (cl_command_queue Queue : retainContextQueues(context)) {
+    gNext.clFinish(Queue);
+    gNext.clReleaseCommandQueue(Queue);
+  }
+  gNext.clSVMFree(context, Base);
+  return CL_SUCCESS;
+}
+
+cl_int CL_API_CALL layerGetMemAllocInfo(cl_context context, const void *ptr, cl_uint param_name,
+                                        size_t param_value_size, void *param_value,
+                                        size_t *param_value_size_ret) {
+  cl_uint Type = kMemTypeUnknown;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    if (!State.Contexts.count(context))
+      return CL_INVALID_CONTEXT;
+    if (param_name != kMemAllocTypeQuery)
+      return CL_INVALID_VALUE;
+    auto *Found = ptr ? findAllocation(State, ptr) : nullptr;
+    if (Found && Found->second.Context == context) {
+      switch (Found->second.Kind) {
+      case AllocKind::Host:
+        Type = kMemTypeHost;
+        break;
+      case AllocKind::Shared:
+        Type = kMemTypeShared;
+        break;
+      case AllocKind::Device:
+      case AllocKind::ProgramGlobals:
+        Type = kMemTypeDevice;
+        break;
+      }
+    }
+  }
+  if (param_value) {
+    if (param_value_size < sizeof(Type))
+      return CL_INVALID_VALUE;
+    *static_cast<cl_uint *>(param_value) = Type;
+  }
+  if (param_value_size_ret)
+    *param_value_size_ret = sizeof(Type);
+  return CL_SUCCESS;
+}
+
+} // extern "C"

@@ -1,0 +1,64 @@
+// A context and queue on the first device that offers the shared-memory extension, with the
+// extension's functions looked up by name, as a client of the layer would.
+#pragma once
+
+#define CL_TARGET_OPENCL_VERSION 300
+#include <CL/cl.h>
+
+#include <string>
+#include <vector>
+
+constexpr cl_uint kAllocTypeQuery = 0x419A;
+constexpr cl_uint kTypeUnknown = 0x4196;
+constexpr cl_uint kTypeHost = 0x4197;
+constexpr cl_uint kTypeDevice = 0x4198;
+constexpr cl_uint kTypeShared = 0x4199;
+constexpr cl_uint kIndirectHost = 0x4200;
+constexpr cl_uint kIndirectDevice = 0x4201;
+constexpr cl_uint kIndirectShared = 0x4202;
+constexpr cl_uint kIndirectPointers = 0x4203;
+
+struct UsmApi {
+  cl_int(CL_API_CALL *GetMemAllocInfo)(cl_context, const void *, cl_uint, size_t, void *,
+                                       size_t *) = nullptr;
+  void *(CL_API_CALL *HostMemAlloc)(cl_context, const cl_ulong *, size_t, cl_uint,
+                                    cl_int *) = nullptr;
+  void *(CL_API_CALL *DeviceMemAlloc)(cl_context, cl_device_id, const cl_ulong *, size_t,
+                                      cl_uint, cl_int *) = nullptr;
+  void *(CL_API_CALL *SharedMemAlloc)(cl_context, cl_device_id, const cl_ulong *, size_t,
+                                      cl_uint, cl_int *) = nullptr;
+  cl_int(CL_API_CALL *MemFree)(cl_context, void *) = nullptr;
+  cl_int(CL_API_CALL *MemBlockingFree)(cl_context, void *) = nullptr;
+  cl_int(CL_API_CALL *SetKernelArgMemPointer)(cl_kernel, cl_uint, const void *) = nullptr;
+  cl_int(CL_API_CALL *EnqueueMemcpy)(cl_command_queue, cl_bool, void *, const void *, size_t,
+                                     cl_uint, const cl_event *, cl_event *) = nullptr;
+  cl_int(CL_API_CALL *GetDeviceGlobalVariablePointer)(cl_device_id, cl_program, const char *,
+                                                      size_t *, void **) = nullptr;
+  cl_int(CL_API_CALL *GetKernelSuggestedLocalWorkSize)(cl_command_queue, cl_kernel, cl_uint,
+                                                       const size_t *, const size_t *,
+                                                       size_t *) = nullptr;
+};
+
+// The names the extension answers, in the order of the members above.
+extern const char *const kUsmFunctionNames[10];
+
+struct ClSetup {
+  cl_platform_id Platform = nullptr;
+  cl_device_id Device = nullptr;
+  cl_context Context = nullptr;
+  cl_command_queue Queue = nullptr; // in order, with profiling
+  UsmApi Usm;
+};
+
+// Opens the first device whose extension list names the shared-memory extension.
+bool openSetup(ClSetup &Setup);
+void closeSetup(ClSetup &Setup);
+
+std::string deviceText(cl_device_id Device, cl_device_info Param);
+std::string programBuildLog(cl_program Program, cl_device_id Device);
+std::vector<char> readKernel(const char *Name); // a .spv of the test kernels
+cl_program createFromKernel(const ClSetup &Setup, const char *Name);
+// Creates and builds; fails the current test on error.
+cl_program buildKernelProgram(const ClSetup &Setup, const char *Name);
+// Runs a 1-D range and waits.
+cl_int runKernel(const ClSetup &Setup, cl_kernel Kernel, size_t Global, size_t Local);
