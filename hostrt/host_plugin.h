@@ -20,7 +20,23 @@
   X(get_device_name, char *, int32_t, char *, size_t)                                              \
   X(is_supported_device, int32_t, int32_t, uint64_t)                                               \
   X(get_device_info, int32_t, int32_t, uint32_t, size_t, void *, size_t *)                         \
-  X(is_valid_binary, int32_t, DeviceImage *)
+  X(is_valid_binary, int32_t, DeviceImage *)                                                      \
+  X(data_alloc, void *, int32_t, int64_t, void *, int32_t)                                         \
+  X(data_alloc_base, void *, int32_t, int64_t, void *, void *, int32_t)                            \
+  X(data_aligned_alloc, void *, int32_t, uint64_t, int64_t, int32_t)                               \
+  X(data_realloc, void *, int32_t, void *, int64_t, int32_t)                                       \
+  X(data_delete, int32_t, int32_t, void *)                                                         \
+  X(requires_mapping, int32_t, int32_t, void *, int64_t)                                           \
+  X(get_data_alloc_info, int32_t, int32_t, int32_t, void **, void *)                               \
+  X(is_accessible_addr_range, int32_t, int32_t, const void *, size_t)                              \
+  X(get_device_from_ptr, int32_t, const void *)                                                    \
+  X(notify_indirect_access, int32_t, int32_t, const void *, uint64_t)                              \
+  X(data_submit, int32_t, int32_t, void *, void *, int64_t)                                        \
+  X(data_submit_async, int32_t, int32_t, void *, void *, int64_t, void *)                          \
+  X(data_retrieve, int32_t, int32_t, void *, void *, int64_t)                                      \
+  X(data_retrieve_async, int32_t, int32_t, void *, void *, int64_t, void *)                        \
+  X(is_data_exchangable, int32_t, int32_t, int32_t)                                                \
+  X(data_exchange, int32_t, int32_t, void *, int32_t, void *, int64_t)
 
 struct HostPlugin {
   void *Handle = nullptr;

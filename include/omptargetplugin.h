@@ -39,6 +39,45 @@ TGT_RTL_EXPORT int32_t __tgt_rtl_is_supported_device(int32_t DeviceId, uint64_t 
 TGT_RTL_EXPORT int32_t __tgt_rtl_get_device_info(int32_t DeviceId, uint32_t Kind, size_t Size,
                                                  void *Value, size_t *SizeRet);
 
+// Memory. Kinds: 0 device, 1 host, 2 shared, 3 default (device).
+// What __tgt_rtl_get_data_alloc_info reports per pointer, all measured from the allocation's base.
+typedef struct DataAllocInfo {
+  uintptr_t Base;  // the start of the allocation holding the pointer
+  uint64_t Offset; // the pointer's distance from Base
+  uint64_t Extent; // Offset plus the size asked for
+} DataAllocInfo;
+
+TGT_RTL_EXPORT void *__tgt_rtl_data_alloc(int32_t DeviceId, int64_t Size, void *HstPtr,
+                                          int32_t Kind);
+TGT_RTL_EXPORT void *__tgt_rtl_data_alloc_base(int32_t DeviceId, int64_t Size, void *HstPtr,
+                                               void *HstBase, int32_t AllocOption);
+TGT_RTL_EXPORT void *__tgt_rtl_data_aligned_alloc(int32_t DeviceId, uint64_t Align, int64_t Size,
+                                                  int32_t Kind);
+TGT_RTL_EXPORT void *__tgt_rtl_data_realloc(int32_t DeviceId, void *Ptr, int64_t Size,
+                                            int32_t Kind);
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr);
+TGT_RTL_EXPORT int32_t __tgt_rtl_requires_mapping(int32_t DeviceId, void *Ptr, int64_t Size);
+TGT_RTL_EXPORT int32_t __tgt_rtl_get_data_alloc_info(int32_t DeviceId, int32_t NumPtrs,
+                                                     void **Ptrs, DataAllocInfo *Infos);
+TGT_RTL_EXPORT int32_t __tgt_rtl_is_accessible_addr_range(int32_t DeviceId, const void *Ptr,
+                                                          size_t Size);
+TGT_RTL_EXPORT int32_t __tgt_rtl_get_device_from_ptr(const void *Ptr);
+TGT_RTL_EXPORT int32_t __tgt_rtl_notify_indirect_access(int32_t DeviceId, const void *Ptr,
+                                                        uint64_t Offset);
+
+// Transfers. Every copy has completed when the call returns; the async forms ignore AsyncInfo.
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_submit(int32_t DeviceId, void *TgtPtr, void *HstPtr,
+                                             int64_t Size);
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_submit_async(int32_t DeviceId, void *TgtPtr, void *HstPtr,
+                                                   int64_t Size, void *AsyncInfo);
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_retrieve(int32_t DeviceId, void *HstPtr, void *TgtPtr,
+                                               int64_t Size);
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_retrieve_async(int32_t DeviceId, void *HstPtr, void *TgtPtr,
+                                                     int64_t Size, void *AsyncInfo);
+TGT_RTL_EXPORT int32_t __tgt_rtl_is_data_exchangable(int32_t SrcDevId, int32_t DstDevId);
+TGT_RTL_EXPORT int32_t __tgt_rtl_data_exchange(int32_t SrcDevId, void *SrcPtr, int32_t DstDevId,
+                                               void *DstPtr, int64_t Size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -63,5 +63,6 @@ using clGetDeviceGlobalVariablePointerTARNO_fn = cl_int(CL_API_CALL *)(cl_device
                                                                        void **);
 using clGetKernelSuggestedLocalWorkSizeTARNO_fn = cl_int(CL_API_CALL *)(
     cl_command_queue, cl_kernel, cl_uint, const size_t *, const size_t *, size_t *);
+using clVelkIndirectAllocationOffsets_fn = cl_int(CL_API_CALL *)(void *, cl_uint, cl_ulong *);
 
 #endif

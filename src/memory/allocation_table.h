@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 struct AllocationInfo {
   void *Base = nullptr; // what the allocation call returned; what is freed
@@ -13,10 +15,28 @@ struct AllocationInfo {
   bool ImplicitArg = false;
 };
 
+// One table per device (and one for host memory shared by a platform's devices). A record's key
+// is the pointer handed out; it covers Base up to, not including, key + Size. Every operation
+// holds Lock for its whole duration and no other lock, so callers may hold a device mutex.
 struct AllocationTable {
   std::map<uintptr_t, AllocationInfo> Allocations; // keyed by the handed-out address
   std::map<int32_t, int32_t> ImplicitCounts;       // per kind, records with ImplicitArg set
   std::mutex Lock;                                 // guards both maps
+
+  // Inserts the record unless the key is present; the implicit count grows either way.
+  void add(void *Key, void *Base, uint64_t Size, int32_t Kind, bool ImplicitArg);
+  // Erases the record with exactly this key and hands it back; false when there is none.
+  bool remove(void *Key, AllocationInfo &Info);
+  // The record with exactly this key.
+  std::optional<AllocationInfo> find(void *Key);
+  // The record whose range holds Ptr.
+  std::optional<AllocationInfo> findContaining(void *Ptr);
+  // Whether the record with the greatest key not above Ptr reaches at least to Ptr + Size.
+  bool reaches(void *Ptr, uint64_t Size);
+  // Whether any implicit record of the kind exists; kind 3 asks for any of host, device, shared.
+  bool hasImplicit(int32_t Kind);
+  // Appends the key of every implicit record, in key order.
+  void collectImplicit(std::vector<void *> &Keys);
 };
 
 #endif

@@ -5,6 +5,7 @@
 #include "frame/opencl.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -13,9 +14,10 @@ struct ProfileTimes {
   double DeviceTime = 0.0;
 };
 
-// One host thread's records on one device, ordered byte-wise by name.
+// One host thread's records on one device, ordered byte-wise by name. The transparent comparator
+// lets a copy find its record by a literal name without building a string on each call.
 struct ThreadProfile {
-  std::map<std::string, ProfileTimes> Records;
+  std::map<std::string, ProfileTimes, std::less<>> Records;
 
   // Adds the times of a completed command: host from queueing to completion, device from start
   // to end. A failed timestamp query leaves the record alone.

@@ -27,7 +27,10 @@ void ThreadProfile::update(const char *RecordName, cl_event event) {
       CL_CALL_WARN("update", clGetEventProfilingInfo, event, 0x1283, sizeof(cl_ulong),
                    &device_end, nullptr))
     return;
-  ProfileTimes &Times = Records[RecordName];
+  auto It = Records.find(RecordName);
+  if (It == Records.end())
+    It = Records.emplace(RecordName, ProfileTimes()).first;
+  ProfileTimes &Times = It->second;
   Times.HostTime += static_cast<double>(host_end - host_begin);
   Times.DeviceTime += static_cast<double>(device_end - device_begin);
 }

@@ -1,0 +1,58 @@
+#include "memory/data_transfer.h"
+
+#include "device/extension_api.h"
+#include "frame/cl_call.h"
+#include "frame/plugin_state.h"
+
+namespace {
+
+clEnqueueMemcpyTARNO_fn memcpyFunction(int32_t DeviceId) {
+  return reinterpret_cast<clEnqueueMemcpyTARNO_fn>(
+      DeviceInfo->extensionFunction(DeviceId, ExtEnqueueMemcpy));
+}
+
+// Waits for the copy, adds it to the calling thread's profile and drops the event. The event is
+// released on every path once it exists, so a failed wait leaks nothing either.
+int32_t finishCopy(const char *Op, int32_t DeviceId, cl_event Event, const char *RecordName) {
+  int32_t Result = 0;
+  if (CL_CALL(Op, clWaitForEvents, 1, &Event) != CL_SUCCESS)
+    Result = -1;
+  else if (DeviceInfo->Option.Flags & OptionFlagProfile)
+    DeviceInfo->getProfile(DeviceId).update(RecordName, Event);
+  CL_CALL_LOGGED(clReleaseEvent, Event);
+  return Result;
+}
+
+} // namespace
+
+int32_t submitData(int32_t DeviceId, void *TgtPtr, void *HstPtr, int64_t Size) {
+  if (Size == 0)
+    return 0;
+  clEnqueueMemcpyTARNO_fn Memcpy = memcpyFunction(DeviceId);
+  if (!Memcpy) {
+    DP("Error: %s:%s is not available\n", "submitData", "clEnqueueMemcpyTARNO");
+    return -1;
+  }
+  cl_command_queue Queue = DeviceInfo->Queues[DeviceId];
+  cl_event Event = nullptr;
+  if (CL_CALL_PTR("submitData", clEnqueueMemcpyTARNO, Memcpy, Queue, 0, TgtPtr, HstPtr, Size, 0,
+                  nullptr, &Event) != CL_SUCCESS)
+    return -1;
+  return finishCopy("submitData", DeviceId, Event, "DataWrite (Host to Device)");
+}
+
+int32_t retrieveData(int32_t DeviceId, void *HstPtr, void *TgtPtr, int64_t Size) {
+  if (Size == 0)
+    return 0;
+  clEnqueueMemcpyTARNO_fn Memcpy = memcpyFunction(DeviceId);
+  if (!Memcpy) {
+    DP("Error: %s:%s is not available\n", "retrieveData", "clEnqueueMemcpyTARNO");
+    return -1;
+  }
+  cl_command_queue Queue = DeviceInfo->Queues[DeviceId];
+  cl_event Event = nullptr;
+  if (CL_CALL_PTR("retrieveData", clEnqueueMemcpyTARNO, Memcpy, Queue, 0, HstPtr, TgtPtr, Size, 0,
+                  nullptr, &Event) != CL_SUCCESS)
+    return -1;
+  return finishCopy("retrieveData", DeviceId, Event, "DataRead (Device to Host)");
+}
