@@ -20,8 +20,7 @@ void retainContext(State &, ContextObj &Ctx) { ++Ctx.RefCount; }
 void releaseContext(State &S, ContextObj &Ctx) {
   if (--Ctx.RefCount)
     return;
-  untrackObject(S, &Ctx.Handle);
-  delete &Ctx;
+  retire(S, &Ctx);
 }
 
 static cl_context makeContext(Call &C, const cl_context_properties *Properties, cl_uint NumDevices,
@@ -195,9 +194,9 @@ void releaseQueue(State &S, QueueObj &Q) {
   if (--Q.RefCount)
     return;
   runPending(S, Q); // a released queue still finishes its commands
-  untrackObject(S, &Q.Handle);
-  releaseContext(S, *Q.Context->Obj);
-  delete &Q;
+  ContextObj *Ctx = Q.Context->Obj;
+  retire(S, &Q);
+  releaseContext(S, *Ctx);
 }
 
 cl_int CL_API_CALL RetainCommandQueue(cl_command_queue Queue) {

@@ -23,9 +23,8 @@ static EventObj *newEvent(State &S, QueueObj &Q, cl_command_type Type) {
 void releaseEvent(State &S, EventObj &E) {
   if (--E.RefCount)
     return;
-  untrackObject(S, &E.Handle);
   QueueObj *Q = E.Queue->Obj;
-  delete &E;
+  retire(S, &E);
   releaseQueue(S, *Q);
 }
 

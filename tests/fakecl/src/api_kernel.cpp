@@ -61,10 +61,9 @@ cl_int CL_API_CALL ReleaseKernel(cl_kernel Kernel) {
   if (!K)
     return C.ret(CL_INVALID_KERNEL);
   if (--K->RefCount == 0) {
-    untrackObject(C.S, Kernel);
     ProgramObj &P = *K->Program->Obj;
     --P.KernelCount;
-    delete K;
+    retire(C.S, K);
     releaseProgram(C.S, P);
   }
   return C.ret(CL_SUCCESS);

@@ -238,11 +238,10 @@ cl_program CL_API_CALL LinkProgram(cl_context Context, cl_uint NumDevices, const
 void releaseProgram(State &S, ProgramObj &P) {
   if (--P.RefCount)
     return;
-  untrackObject(S, &P.Handle);
   S.ExecutablePrograms.erase(std::remove(S.ExecutablePrograms.begin(), S.ExecutablePrograms.end(), &P),
                              S.ExecutablePrograms.end());
   ContextObj *Ctx = P.Context->Obj;
-  delete &P;
+  retire(S, &P);
   releaseContext(S, *Ctx);
 }
 

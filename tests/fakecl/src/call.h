@@ -31,6 +31,10 @@ template <class T> struct HandleArray {
 std::string formatPointer(const void *P);
 
 inline void formatArg(std::string &Out, Hex H) {
+  if (H.Value == 0) {
+    Out += '0';
+    return;
+  }
   char Buf[32];
   std::snprintf(Buf, sizeof(Buf), "0x%llx", H.Value);
   Out += Buf;

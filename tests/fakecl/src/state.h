@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace fakecl {
@@ -78,7 +79,11 @@ struct State {
   std::map<std::string, KernelBody> KernelBodies;
   std::map<uintptr_t, UsmAlloc> Allocations; // by base address
   std::vector<ProgramObj *> ExecutablePrograms; // most recent last
+  // Released objects are kept, emptied, so that a stale handle still reaches the driver (which
+  // answers CL_INVALID_*) instead of crashing the loader, and no new object reuses its address.
+  std::vector<std::shared_ptr<void>> Graveyard;
 };
+
 
 State &state();
 using Lock = std::lock_guard<std::recursive_mutex>;
@@ -96,7 +101,18 @@ void recordCall(State &S, const std::string &Line);
 
 void trackObject(State &S, ObjectKind K, const void *Handle);
 void untrackObject(State &S, const void *Handle);
+
 bool isLive(const State &S, const void *Handle, ObjectKind K);
+
+// Ends an object's life: its handle stays readable but is no longer live.
+template <class T> void retire(State &S, T *Obj) {
+  untrackObject(S, &Obj->Handle);
+  auto Handle = Obj->Handle;
+  Obj->~T();
+  new (Obj) T();
+  Obj->Handle = Handle;
+  S.Graveyard.push_back(std::shared_ptr<void>(Obj, [](void *P) { delete static_cast<T *>(P); }));
+}
 
 // Loads the scenario and log file named by the environment, once.
 void initFromEnvironment();

@@ -95,7 +95,7 @@ void *vendorFunction(cl_platform_id Platform, const char *Name) {
   return clGetExtensionFunctionAddressForPlatform(Platform, Name);
 }
 
-Setup::Setup(bool Profiling) {
+DriverSetup::DriverSetup(bool Profiling) {
   std::vector<cl_platform_id> P = platforms();
   if (P.empty())
     throw std::runtime_error("no platform");
@@ -114,7 +114,7 @@ Setup::Setup(bool Profiling) {
     throw std::runtime_error("no queue");
 }
 
-Setup::~Setup() {
+DriverSetup::~DriverSetup() {
   clReleaseCommandQueue(Queue);
   clReleaseContext(Context);
 }

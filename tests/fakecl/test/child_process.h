@@ -27,13 +27,13 @@ std::string deviceText(cl_device_id Device, cl_device_info Param);
 void *vendorFunction(cl_platform_id Platform, const char *Name);
 
 // One platform and its first device, a context and a queue, released by the destructor.
-struct Setup {
+struct DriverSetup {
   cl_platform_id Platform = nullptr;
   cl_device_id Device = nullptr;
   cl_context Context = nullptr;
   cl_command_queue Queue = nullptr;
-  explicit Setup(bool Profiling = true);
-  ~Setup();
+  explicit DriverSetup(bool Profiling = true);
+  ~DriverSetup();
   template <class Fn> Fn fn(const char *Name) const { return reinterpret_cast<Fn>(vendorFunction(Platform, Name)); }
 };
 
