@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 using namespace fakecl_test;
 
@@ -161,6 +162,34 @@ TEST(FakeclUsm, IndirectAllocationOffsetsAreRecorded) {
     EXPECT_EQ(Offsets(&X, 1, &Off), CL_SUCCESS);
     ASSERT_EQ(Fake.calls("clVelkIndirectAllocationOffsets").size(), 1u);
     EXPECT_NE(Fake.calls("clVelkIndirectAllocationOffsets")[0].find(", 1, [24]) = 0"), std::string::npos);
+  });
+}
+
+TEST(FakeclUsm, ThreadsAllocateCopyAndFreeAtOnce) {
+  runWithDriver("", [](fakecl::Client &Fake) {
+    DriverSetup S;
+    Usm U(S);
+    std::vector<std::thread> Threads;
+    std::vector<int> Ok(4, 0);
+    for (int T = 0; T < 4; ++T)
+      Threads.emplace_back([&, T] {
+        for (int I = 0; I < 200; ++I) {
+          int *P = static_cast<int *>(U.alloc(0x4198, sizeof(int), 0, nullptr));
+          int In = T * 1000 + I, Out = -1;
+          cl_event E = nullptr;
+          U.Memcpy(S.Queue, CL_FALSE, P, &In, sizeof(int), 0, nullptr, &E);
+          clWaitForEvents(1, &E);
+          clReleaseEvent(E);
+          U.Memcpy(S.Queue, CL_TRUE, &Out, P, sizeof(int), 0, nullptr, nullptr);
+          Ok[T] += Out == In && U.type(P) == 0x4198u;
+          U.BlockingFree(S.Context, P);
+        }
+      });
+    for (std::thread &T : Threads)
+      T.join();
+    EXPECT_EQ(Ok, std::vector<int>(4, 200));
+    EXPECT_EQ(Fake.liveObjects("usm") + Fake.liveObjects("event"), 0u);
+    EXPECT_EQ(Fake.callCount("clEnqueueMemcpyTARNO"), 1600u);
   });
 }
 
