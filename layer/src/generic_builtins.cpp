@@ -51,8 +51,7 @@ const std::set<std::string> &libraryFunctions() {
     std::string Path = builtinLibraryPath();
     if (Path.empty())
       return Defined;
-    LLVMContext Context;
-    Context.setOpaquePointers(false);
+    LLVMContext Context; // the library is written with opaque pointers
     SMDiagnostic Error;
     std::unique_ptr<Module> Library = getLazyIRFileModule(Path, Error, Context);
     if (!Library)

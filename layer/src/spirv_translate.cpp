@@ -1,6 +1,7 @@
 // SPIR-V to LLVM bitcode with the translator library.
 #include "llvm_support.h"
 #include "program_compiler.h"
+#include "spirv_structure.h"
 
 #include <LLVMSPIRVLib/LLVMSPIRVLib.h>
 
@@ -13,6 +14,11 @@ static std::string spirvText(const std::vector<char> &Spirv) {
 ModuleResult translateSpirv(const std::vector<char> &Spirv,
                             const std::map<cl_uint, uint64_t> &SpecConstants) {
   ModuleResult Result;
+  std::string Problem;
+  if (!spirvStructureValid(Spirv, Problem)) {
+    Result.Log = "error: SPIR-V translation failed: " + Problem + "\n";
+    return Result;
+  }
   LoggingContext Context(Result.Log);
   SPIRV::TranslatorOpts Options;
   Options.enableAllExtensions();
@@ -37,6 +43,9 @@ ModuleResult translateSpirv(const std::vector<char> &Spirv,
 }
 
 bool readSpecConstantSizes(const std::vector<char> &Spirv, std::map<cl_uint, size_t> &Sizes) {
+  std::string Problem;
+  if (!spirvStructureValid(Spirv, Problem))
+    return false;
   std::istringstream In(spirvText(Spirv));
   std::vector<llvm::SpecConstInfoTy> Info;
   if (!llvm::getSpecConstInfo(In, Info))
