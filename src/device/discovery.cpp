@@ -99,8 +99,14 @@ extern "C" int32_t __tgt_rtl_number_of_devices() {
     DP("Platform %s has %u Devices\n", Version.c_str(), NumDevices);
     std::vector<cl_device_id> Devices(NumDevices);
     if (CL_CALL(Op, clGetDeviceIDs, ID, DeviceInfo->Option.DeviceType, NumDevices,
-                Devices.data(), nullptr) != CL_SUCCESS)
+                Devices.data(), nullptr) != CL_SUCCESS) {
+      // Nothing is sized: forget the devices counted so far, so that no entry point can
+      // reach the unsized containers through them.
+      DI.NumDevices = 0;
+      DI.Devices.clear();
+      DI.Platforms.clear();
       return 0;
+    }
     cl_context Context = nullptr;
     if (DI.singleContext()) {
       cl_context_properties ContextProperties[] = {
