@@ -250,3 +250,22 @@ TEST(DeviceQueries, DeviceNameFailure) {
   EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Error: __tgt_rtl_get_device_name:clGetDeviceInfo failed "
                                          "with error code -30, CL_INVALID_VALUE"));
 }
+
+TEST(DeviceInit, ExtensionsAreFoundBySubstring) {
+  ChildResult R = run(OneGPU + "use platform=0 device=0\n"
+                               "devinfo 0x1030 string \"cl_tarno_unified_shared_memory_v2 "
+                               "cl_tarno_devicelib_math_fp64\"\n",
+                      "", {}, initFirst());
+  EXPECT_TRUE(hasLine(R.Stdout, "init=0")) << R.Stderr;
+  for (const char *Line :
+       {"Extension UnifiedSharedMemory enabled.", "Extension cl_tarno_devicelib_math enabled.",
+        "Extension cl_tarno_devicelib_math_fp64 enabled.",
+        "Extension clGetDeviceGlobalVariablePointerTARNO enabled.",
+        "Extension clGetKernelSuggestedLocalWorkSizeTARNO enabled."})
+    EXPECT_TRUE(hasLine(R.Stderr, Prefix + Line)) << Line;
+  for (const char *Absent : {"DeviceAttributeQuery enabled", "cl_tarno_devicelib_cassert enabled",
+                             "cl_tarno_devicelib_complex enabled"})
+    EXPECT_EQ(R.Stderr.find(Absent), std::string::npos) << Absent;
+  // Without the attribute query the PCI id is never asked for.
+  EXPECT_TRUE(hasLine(R.Stderr, Prefix + "-- PCI ID                       : 0x0"));
+}
