@@ -4,6 +4,9 @@
 #define TESTS_UNIT_MEMORY_FAKE_DRIVER_H
 
 #include "fake_driver_run.h"
+#include "fakecl_client.h"
+#include "frame/plugin_state.h"
+#include "omptargetplugin.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +41,28 @@ inline ChildResult runPlugin(const std::string &Layout, const std::string &Fault
         P.unregister_lib(nullptr);
         return 0;
       });
+}
+
+// Runs Body in a child against the plugin code linked into the test, so that its state can be
+// inspected directly. Setup adjusts the options before discovery (they were read when the test
+// started); every device is initialised and the faults are applied before Body runs.
+inline ChildResult runLinked(const std::string &Layout, const std::string &Faults,
+                             const std::function<void()> &Setup,
+                             const std::function<int(const fakecl::Client &)> &Body) {
+  EnvironmentList Env = {{"OCL_ICD_VENDORS", FAKECL_PATH}, {"OCL_ICD_PLATFORM_SORT", "none"}};
+  return runInChild(Env, [&]() -> int {
+    fakecl::Client Fake(FAKECL_PATH);
+    Fake.configure(Layout);
+    if (Setup)
+      Setup();
+    int32_t N = __tgt_rtl_number_of_devices();
+    for (int32_t I = 0; I < N; ++I)
+      if (__tgt_rtl_init_device(I) != 0)
+        return 80;
+    Fake.configure(Faults);
+    Fake.resetLog();
+    return Body(Fake);
+  });
 }
 
 inline bool hasLine(const std::string &Text, const std::string &Line) {
