@@ -4,12 +4,15 @@
 
 #include <cstring>
 
-std::string deviceInfoText(cl_device_id Device, cl_device_info Param) {
+std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Error) {
+  cl_int Ignored = CL_SUCCESS;
+  cl_int &Result = Error ? *Error : Ignored;
   size_t Size = 0;
-  if (gNext.clGetDeviceInfo(Device, Param, 0, nullptr, &Size) != CL_SUCCESS || Size == 0)
+  if ((Result = gNext.clGetDeviceInfo(Device, Param, 0, nullptr, &Size)) != CL_SUCCESS ||
+      Size == 0)
     return std::string();
   std::string Text(Size, '\0');
-  if (gNext.clGetDeviceInfo(Device, Param, Size, Text.data(), nullptr) != CL_SUCCESS)
+  if ((Result = gNext.clGetDeviceInfo(Device, Param, Size, Text.data(), nullptr)) != CL_SUCCESS)
     return std::string();
   Text.resize(std::strlen(Text.c_str()));
   return Text;
@@ -53,9 +56,15 @@ bool deviceHasNativeUsm(cl_device_id Device) {
   return extensionListHas(deviceInfoText(Device, CL_DEVICE_EXTENSIONS), LAYER_USM_EXTENSION_NAME);
 }
 
-bool layerServesUsm(cl_device_id Device) {
+bool layerServesUsm(cl_device_id Device, const std::string &Extensions) {
   return (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER) != 0 &&
-         !deviceHasNativeUsm(Device);
+         !extensionListHas(Extensions, LAYER_USM_EXTENSION_NAME);
+}
+
+bool layerServesUsm(cl_device_id Device) {
+  cl_int Error = CL_SUCCESS;
+  std::string Extensions = deviceInfoText(Device, CL_DEVICE_EXTENSIONS, &Error);
+  return Error == CL_SUCCESS && layerServesUsm(Device, Extensions);
 }
 
 bool deviceAcceptsSpirv(cl_device_id Device) {

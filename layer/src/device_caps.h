@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-std::string deviceInfoText(cl_device_id Device, cl_device_info Param);
+// A text query; empty on failure, with the driver's code in *Error when asked for.
+std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Error = nullptr);
 cl_device_svm_capabilities deviceSvmCapabilities(cl_device_id Device);
 cl_device_type deviceType(cl_device_id Device);
 cl_ulong deviceMaxAllocSize(cl_device_id Device);
@@ -16,6 +17,8 @@ cl_platform_id devicePlatform(cl_device_id Device);
 bool deviceHasNativeUsm(cl_device_id Device);
 // The layer can serve the extension on this device (buffer SVM, no native support).
 bool layerServesUsm(cl_device_id Device);
+// The same decision, given the device's extension list.
+bool layerServesUsm(cl_device_id Device, const std::string &Extensions);
 // The level below takes SPIR-V itself.
 bool deviceAcceptsSpirv(cl_device_id Device);
 

@@ -42,14 +42,16 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
 cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
   switch (Param) {
-  case CL_DEVICE_EXTENSIONS:
-    if (layerServesUsm(Device)) {
-      std::string Text = deviceInfoText(Device, CL_DEVICE_EXTENSIONS);
+  case CL_DEVICE_EXTENSIONS: {
+    cl_int Error = CL_SUCCESS;
+    std::string Text = deviceInfoText(Device, CL_DEVICE_EXTENSIONS, &Error);
+    if (Error == CL_SUCCESS && layerServesUsm(Device, Text)) {
       if (!Text.empty() && Text.back() != ' ')
         Text += ' ';
       return answerText(Size, Value, SizeRet, Text + LAYER_USM_EXTENSION_NAME);
     }
     break;
+  }
   case CL_DEVICE_EXTENSIONS_WITH_VERSION:
     if (layerServesUsm(Device)) {
       std::vector<cl_name_version> List = versionList(Device, Param);
