@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-# The real OpenCL device on these machines is a CPU.
+# The real OpenCL device on these machines is a CPU; the project's OpenCL layer gives it the
+# unified shared memory and SPIR-V support the plugin needs.
+export OPENCL_LAYERS=${OPENCL_LAYERS:-$PWD/build/lib/libomptarget_cl_layer.so}
 LIBOMPTARGET_DEBUG=${LIBOMPTARGET_DEBUG:-1} LIBOMPTARGET_DEVICETYPE=${LIBOMPTARGET_DEVICETYPE:-cpu} \
   ./build/demo/offload_demo

@@ -7,9 +7,12 @@
 
 #include <cstdio>
 
-TEST(RealPlatform, CPUFoundButLacksUnifiedSharedMemory) {
-  ChildResult R = runInChild({{"LIBOMPTARGET_DEBUG", "1"}, {"LIBOMPTARGET_DEVICETYPE", "cpu"}},
-                             [] {
+namespace {
+
+ChildResult discoverAndInit(EnvironmentList Env) {
+  Env.emplace_back("LIBOMPTARGET_DEBUG", "1");
+  Env.emplace_back("LIBOMPTARGET_DEVICETYPE", "cpu");
+  return runInChild(Env, [] {
                                HostPlugin P;
                                std::string Error;
                                if (!loadHostPlugin(PLUGIN_PATH, P, Error))
@@ -21,6 +24,12 @@ TEST(RealPlatform, CPUFoundButLacksUnifiedSharedMemory) {
                                P.unregister_lib(nullptr);
                                return 0;
                              });
+}
+
+} // namespace
+
+TEST(RealPlatform, CPUFoundButLacksUnifiedSharedMemory) {
+  ChildResult R = discoverAndInit({});
   ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
   EXPECT_EQ(R.Stdout, "count=1 init=-1\n") << R.Stderr;
   EXPECT_NE(R.Stderr.find("Target OPENCL RTL --> Platform OpenCL 3.0 PoCL"), std::string::npos)
@@ -29,3 +38,14 @@ TEST(RealPlatform, CPUFoundButLacksUnifiedSharedMemory) {
             std::string::npos);
   EXPECT_NE(R.Stderr.find("Target OPENCL RTL --> Closed RTL successfully"), std::string::npos);
 }
+
+#ifdef LAYER_PATH
+TEST(RealPlatform, LayerGivesTheCPUUnifiedSharedMemory) {
+  ChildResult R = discoverAndInit({{"OPENCL_LAYERS", LAYER_PATH}});
+  ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+  EXPECT_EQ(R.Stdout, "count=1 init=0\n") << R.Stderr;
+  EXPECT_NE(R.Stderr.find("Target OPENCL RTL --> Extension UnifiedSharedMemory enabled."),
+            std::string::npos)
+      << R.Stderr;
+}
+#endif
