@@ -132,3 +132,24 @@ TEST(ThinThreadsThreshold, RangeAndMalformedValues) {
     EXPECT_DOUBLE_EQ(V, C.Value) << C.Text;
   }
 }
+
+TEST(ReadEnvironmentVariable, CurrentAndDeprecatedNames) {
+  unsetenv("PLUGIN_TEST_NEW");
+  setenv("PLUGIN_TEST_OLD", "7", 1);
+  testing::internal::CaptureStderr();
+  const char *Value = readEnvironmentVariable("PLUGIN_TEST_NEW", "PLUGIN_TEST_OLD");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Target OPENCL RTL --> Warning: PLUGIN_TEST_OLD is being deprecated. Use "
+            "PLUGIN_TEST_NEW instead.\n");
+  ASSERT_NE(Value, nullptr);
+  EXPECT_STREQ(Value, "7");
+
+  setenv("PLUGIN_TEST_NEW", "8", 1); // the current name wins, without a warning
+  testing::internal::CaptureStderr();
+  Value = readEnvironmentVariable("PLUGIN_TEST_NEW", "PLUGIN_TEST_OLD");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_STREQ(Value, "8");
+  EXPECT_EQ(readEnvironmentVariable("PLUGIN_TEST_UNSET_NAME"), nullptr);
+  unsetenv("PLUGIN_TEST_NEW");
+  unsetenv("PLUGIN_TEST_OLD");
+}
