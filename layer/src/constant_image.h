@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-// A part of an initialiser only the device can evaluate (a function address).
+// A part of an initialiser the host cannot evaluate (a function address).
 struct DeviceStore {
   size_t Offset;
   llvm::Constant *Value;

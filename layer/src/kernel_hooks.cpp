@@ -26,18 +26,11 @@ void trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templat
     attachKernel(Owner);
 }
 
-bool isInitKernel(cl_kernel Kernel) {
-  std::string Name = kernelFunctionName(Kernel);
-  return Name == kInitKernelName;
-}
-
 cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
                                        cl_int *ErrcodeRet) {
   cl_program Source = nullptr;
   bool Owned = false;
   cl_int Error = kernelSourceProgram(Program, Source, Owned);
-  if (Error == CL_SUCCESS && Owned && Name && std::strcmp(Name, kInitKernelName) == 0)
-    Error = CL_INVALID_KERNEL_NAME;
   if (Error != CL_SUCCESS) {
     if (ErrcodeRet)
       *ErrcodeRet = Error;
@@ -56,43 +49,14 @@ cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKer
   cl_int Error = kernelSourceProgram(Program, Source, Owned);
   if (Error != CL_SUCCESS)
     return Error;
-  if (!Owned) {
-    Error = gNext.clCreateKernelsInProgram(Program, NumKernels, Kernels, NumKernelsRet);
-    for (cl_uint I = 0; Error == CL_SUCCESS && Kernels && I < NumKernels; ++I)
-      if (Kernels[I])
-        trackKernel(Kernels[I], nullptr, nullptr);
+  cl_uint Created = 0;
+  Error = gNext.clCreateKernelsInProgram(Source, NumKernels, Kernels, &Created);
+  if (Error != CL_SUCCESS)
     return Error;
-  }
-  // The driver's program also holds the layer's init kernel, which stays hidden.
-  cl_uint Total = 0;
-  if ((Error = gNext.clCreateKernelsInProgram(Source, 0, nullptr, &Total)) != CL_SUCCESS)
-    return Error;
-  std::vector<cl_kernel> All(Total);
-  if (Total && (Error = gNext.clCreateKernelsInProgram(Source, Total, All.data(), nullptr)) !=
-                   CL_SUCCESS)
-    return Error;
-  std::vector<cl_kernel> Visible;
-  for (cl_kernel Kernel : All) {
-    if (isInitKernel(Kernel))
-      gNext.clReleaseKernel(Kernel);
-    else
-      Visible.push_back(Kernel);
-  }
-  if (Kernels && NumKernels < Visible.size()) {
-    for (cl_kernel Kernel : Visible)
-      gNext.clReleaseKernel(Kernel);
-    return CL_INVALID_VALUE;
-  }
   if (NumKernelsRet)
-    *NumKernelsRet = static_cast<cl_uint>(Visible.size());
-  for (size_t I = 0; I < Visible.size(); ++I) {
-    if (Kernels) {
-      Kernels[I] = Visible[I];
-      trackKernel(Visible[I], Program, nullptr);
-    } else {
-      gNext.clReleaseKernel(Visible[I]);
-    }
-  }
+    *NumKernelsRet = Created;
+  for (cl_uint I = 0; Kernels && I < Created; ++I)
+    trackKernel(Kernels[I], Owned ? Program : nullptr, nullptr);
   return CL_SUCCESS;
 }
 

@@ -19,6 +19,18 @@ const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState 
   return nullptr;
 }
 
+bool queueKnown(cl_command_queue Queue) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  return State.Queues.count(Queue) != 0;
+}
+
+bool kernelKnown(cl_kernel Kernel) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  return State.Kernels.count(Kernel) != 0;
+}
+
 std::vector<cl_command_queue> retainContextQueues(cl_context Context) {
   LayerState &State = layerState();
   std::vector<cl_command_queue> Queues;

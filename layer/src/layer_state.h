@@ -62,6 +62,11 @@ LayerState &layerState();
 const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState &State,
                                                                      const void *Ptr);
 
+// Whether a handle was created through the layer and is still alive; unknown handles get error
+// codes instead of being passed to the loader, which would dereference them.
+bool queueKnown(cl_command_queue Queue);
+bool kernelKnown(cl_kernel Kernel);
+
 // Queues of a context, each retained; the caller releases them after use.
 std::vector<cl_command_queue> retainContextQueues(cl_context Context);
 

@@ -5,12 +5,9 @@
 #include "llvm_support.h"
 #include "program_compiler.h"
 
-#include <llvm/IR/IRBuilder.h>
 #include <llvm/IR/Metadata.h>
 
 using namespace llvm;
-
-const char kInitKernelName[] = "__cl_layer_init_globals";
 
 namespace {
 
@@ -106,25 +103,6 @@ struct Placement {
   size_t Size;
 };
 
-// A kernel the driver runs once, storing what only the device can compute.
-void addInitKernel(Module &M, uint64_t Block, const std::vector<DeviceStore> &Stores) {
-  LLVMContext &Context = M.getContext();
-  auto *Type = FunctionType::get(Type::getVoidTy(Context), false);
-  Function *Kernel = Function::Create(Type, GlobalValue::ExternalLinkage, kInitKernelName, M);
-  Kernel->setCallingConv(CallingConv::SPIR_KERNEL);
-  for (const char *Kind : {"kernel_arg_addr_space", "kernel_arg_access_qual", "kernel_arg_type",
-                           "kernel_arg_base_type", "kernel_arg_type_qual"})
-    Kernel->setMetadata(Kind, MDNode::get(Context, {}));
-  IRBuilder<> Builder(BasicBlock::Create(Context, "entry", Kernel));
-  for (const DeviceStore &Store : Stores) {
-    Constant *Address = ConstantExpr::getIntToPtr(
-        ConstantInt::get(Type::getInt64Ty(Context), Block + Store.Offset),
-        PointerType::get(Store.Value->getType(), 1));
-    Builder.CreateStore(Store.Value, Address);
-  }
-  Builder.CreateRetVoid();
-}
-
 void dropUsedLists(Module &M) {
   for (const char *Name : {"llvm.used", "llvm.compiler.used"})
     if (GlobalVariable *List = M.getGlobalVariable(Name))
@@ -187,10 +165,11 @@ ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGeneric
       return Result;
     }
   }
-  if (!DeviceStores.empty()) {
-    addInitKernel(*M, Base, DeviceStores);
-    Result.HasInitKernel = true;
-  }
+  // Function addresses exist only inside the driver's compiled kernels; a CPU driver that
+  // compiles each kernel separately cannot give them at all, so they stay null.
+  for (const DeviceStore &Store : DeviceStores)
+    Result.Log += "warning: a function address in a global initialiser at offset " +
+                  std::to_string(Store.Offset) + " of the globals block is left null\n";
   for (const Placement &P : Placements)
     P.Variable->eraseFromParent();
   if (!moduleIsValid(*M, Result.Log))

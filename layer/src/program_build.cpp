@@ -45,9 +45,9 @@ bool allDevicesAreCpus(const std::vector<cl_device_id> &Devices) {
   return !Devices.empty();
 }
 
-// Writes the initial contents and runs the generated init kernel, on a private queue.
+// Writes the initial contents through a private queue, so coarse-grained memory works too.
 cl_int initialiseGlobals(cl_context Context, cl_device_id Device, const ExecutableModule &Module,
-                         cl_program Executable, std::string &Log) {
+                         std::string &Log) {
   cl_int Error = CL_SUCCESS;
   cl_command_queue Queue = gNext.clCreateCommandQueueWithProperties(Context, Device, nullptr, &Error);
   if (!Queue) {
@@ -58,22 +58,6 @@ cl_int initialiseGlobals(cl_context Context, cl_device_id Device, const Executab
                                    Module.BlockSize, 0, nullptr, nullptr);
   if (Error != CL_SUCCESS)
     Log += "error: cannot write the initial values of global variables\n";
-  if (Error == CL_SUCCESS && Module.HasInitKernel) {
-    cl_int KernelError = CL_SUCCESS;
-    cl_kernel Init = gNext.clCreateKernel(Executable, kInitKernelName, &KernelError);
-    size_t One = 1;
-    if (Init)
-      KernelError = gNext.clEnqueueNDRangeKernel(Queue, Init, 1, nullptr, &One, &One, 0, nullptr,
-                                                 nullptr);
-    if (KernelError == CL_SUCCESS)
-      KernelError = gNext.clFinish(Queue);
-    if (Init)
-      gNext.clReleaseKernel(Init);
-    // Function addresses in initialisers stay null; everything else is usable.
-    if (KernelError != CL_SUCCESS)
-      Log += "warning: function addresses in global initialisers could not be stored (" +
-             std::to_string(KernelError) + ")\n";
-  }
   gNext.clReleaseCommandQueue(Queue);
   return Error;
 }
@@ -126,7 +110,7 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
                                Passed.c_str(), nullptr, nullptr);
   Log += driverLog(Executable, Devices.front());
   if (Error == CL_SUCCESS && Module.Block)
-    Error = initialiseGlobals(Context, Devices.front(), Module, Executable, Log);
+    Error = initialiseGlobals(Context, Devices.front(), Module, Log);
   if (Error != CL_SUCCESS) {
     gNext.clReleaseProgram(Executable);
     return Fail(CL_BUILD_PROGRAM_FAILURE);

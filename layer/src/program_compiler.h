@@ -56,12 +56,8 @@ struct ExecutableModule {
   size_t BlockSize = 0;
   std::vector<unsigned char> BlockImage; // initial contents of the block
   std::vector<GlobalSlot> Globals;
-  bool HasInitKernel = false;    // some initialisers need the device (function addresses)
   std::vector<KernelDesc> Kernels;
 };
-
-// Name of the generated kernel that stores initialisers only the device can compute.
-extern const char kInitKernelName[];
 
 // Moves every program-scope variable into one block from Allocate(Size, Alignment) and, when
 // asked, sends generic-pointer builtin calls to the global-pointer overloads that the device's

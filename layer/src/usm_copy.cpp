@@ -38,7 +38,7 @@ extern "C" cl_int CL_API_CALL layerEnqueueMemcpy(cl_command_queue queue, cl_bool
                                                  cl_uint num_events_in_wait_list,
                                                  const cl_event *event_wait_list,
                                                  cl_event *event) {
-  if (!queue)
+  if (!queue || !queueKnown(queue))
     return CL_INVALID_COMMAND_QUEUE;
   if ((num_events_in_wait_list == 0) != (event_wait_list == nullptr))
     return CL_INVALID_EVENT_WAIT_LIST;

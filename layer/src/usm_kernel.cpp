@@ -117,7 +117,7 @@ cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Ke
 
 extern "C" cl_int CL_API_CALL layerSetKernelArgMemPointer(cl_kernel kernel, cl_uint arg_index,
                                                           const void *arg_value) {
-  if (!kernel)
+  if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
   return gNext.clSetKernelArgSVMPointer(kernel, arg_index, arg_value);
 }
@@ -134,9 +134,9 @@ extern "C" cl_int CL_API_CALL layerGetKernelSuggestedLocalWorkSize(
     cl_command_queue queue, cl_kernel kernel, cl_uint work_dim, const size_t *global_work_offset,
     const size_t *global_work_size, size_t *suggested_local_work_size) {
   (void)global_work_offset;
-  if (!queue)
+  if (!queue || !queueKnown(queue))
     return CL_INVALID_COMMAND_QUEUE;
-  if (!kernel)
+  if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
   if (work_dim < 1 || work_dim > 3)
     return CL_INVALID_WORK_DIMENSION;

@@ -205,6 +205,9 @@ TEST_F(UsmTest, CopiesWorkInEveryDirection) {
             CL_INVALID_EVENT_WAIT_LIST);
   EXPECT_EQ(Env.Usm.EnqueueMemcpy(nullptr, CL_TRUE, Back.data(), Device, 4, 0, nullptr, nullptr),
             CL_INVALID_COMMAND_QUEUE);
+  auto Bogus = reinterpret_cast<cl_command_queue>(Back.data());
+  EXPECT_EQ(Env.Usm.EnqueueMemcpy(Bogus, CL_TRUE, Back.data(), Device, 4, 0, nullptr, nullptr),
+            CL_INVALID_COMMAND_QUEUE);
   clReleaseEvent(Step);
   clReleaseEvent(Next);
   for (void *Ptr : {static_cast<void *>(Host), static_cast<void *>(Device),
@@ -268,6 +271,8 @@ TEST_F(UsmKernelTest, PointerArgumentsKeepTheirOffset) {
   EXPECT_EQ(Data[16], 10);
   EXPECT_EQ(Data[Count - 1], 10);
   EXPECT_EQ(Env.Usm.SetKernelArgMemPointer(nullptr, 0, Device), CL_INVALID_KERNEL);
+  EXPECT_EQ(Env.Usm.SetKernelArgMemPointer(reinterpret_cast<cl_kernel>(Data.data()), 0, Device),
+            CL_INVALID_KERNEL);
   clReleaseKernel(Scale);
   EXPECT_EQ(Env.Usm.MemBlockingFree(Env.Context, Device), CL_SUCCESS);
 }
