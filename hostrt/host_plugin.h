@@ -27,7 +27,7 @@
   X(data_realloc, void *, int32_t, void *, int64_t, int32_t)                                       \
   X(data_delete, int32_t, int32_t, void *)                                                         \
   X(requires_mapping, int32_t, int32_t, void *, int64_t)                                           \
-  X(get_data_alloc_info, int32_t, int32_t, int32_t, void **, void *)                               \
+  X(get_data_alloc_info, int32_t, int32_t, int32_t, void **, DataAllocInfo *)                      \
   X(is_accessible_addr_range, int32_t, int32_t, const void *, size_t)                              \
   X(get_device_from_ptr, int32_t, const void *)                                                    \
   X(notify_indirect_access, int32_t, int32_t, const void *, uint64_t)                              \

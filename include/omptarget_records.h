@@ -42,6 +42,13 @@ typedef struct BinaryDescriptor {
   OffloadEntry *HostEntriesEnd;
 } BinaryDescriptor;
 
+// What __tgt_rtl_get_data_alloc_info reports per pointer, all measured from the allocation's base.
+typedef struct DataAllocInfo {
+  uintptr_t Base;  // the start of the allocation holding the pointer
+  uint64_t Offset; // the pointer's distance from Base
+  uint64_t Extent; // Offset plus the size asked for
+} DataAllocInfo;
+
 #ifdef __cplusplus
 }
 static_assert(sizeof(OffloadEntry) == 32, "the host's offload entry is 32 bytes");

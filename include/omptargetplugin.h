@@ -40,13 +40,6 @@ TGT_RTL_EXPORT int32_t __tgt_rtl_get_device_info(int32_t DeviceId, uint32_t Kind
                                                  void *Value, size_t *SizeRet);
 
 // Memory. Kinds: 0 device, 1 host, 2 shared, 3 default (device).
-// What __tgt_rtl_get_data_alloc_info reports per pointer, all measured from the allocation's base.
-typedef struct DataAllocInfo {
-  uintptr_t Base;  // the start of the allocation holding the pointer
-  uint64_t Offset; // the pointer's distance from Base
-  uint64_t Extent; // Offset plus the size asked for
-} DataAllocInfo;
-
 TGT_RTL_EXPORT void *__tgt_rtl_data_alloc(int32_t DeviceId, int64_t Size, void *HstPtr,
                                           int32_t Kind);
 TGT_RTL_EXPORT void *__tgt_rtl_data_alloc_base(int32_t DeviceId, int64_t Size, void *HstPtr,
