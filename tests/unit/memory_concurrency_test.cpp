@@ -64,8 +64,11 @@ TEST(MemoryConcurrency, ThreadsShareOneDevice) {
           Writes += W == Entry.second.Records.end() ? 0 : W->second.HostTime;
           Reads += Rd == Entry.second.Records.end() ? 0 : Rd->second.HostTime;
         }
-        std::printf("wrong=%d threads=%zu writes=%.0f reads=%.0f\n", Wrong.load(),
-                    DeviceInfo->Profiles[0].size(), Writes, Reads);
+        // The OpenMP runtime may hand a finished thread's number to a later one, so threads
+        // that did not overlap can share an entry: the totals are what must add up.
+        size_t Entries = DeviceInfo->Profiles[0].size();
+        std::printf("wrong=%d threads=%s writes=%.0f reads=%.0f\n", Wrong.load(),
+                    Entries >= 1 && Entries <= Threads ? "ok" : "bad", Writes, Reads);
         std::printf("records=%zu implicit=%d usm=%zu events=%zu\n",
                     DeviceInfo->AllocationTables[0]->Allocations.size(),
                     DeviceInfo->AllocationTables[0]->hasImplicit(3), Fake.liveObjects("usm"),
@@ -75,7 +78,7 @@ TEST(MemoryConcurrency, ThreadsShareOneDevice) {
   ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
   // Default event times: 1300 ns from queueing to completion for every copy.
   char Expected[160];
-  std::snprintf(Expected, sizeof(Expected), "wrong=0 threads=%d writes=%d reads=%d\n", Threads,
+  std::snprintf(Expected, sizeof(Expected), "wrong=0 threads=ok writes=%d reads=%d\n",
                 Threads * Rounds * 1300, Threads * Rounds * 1300);
   EXPECT_EQ(R.Stdout, std::string(Expected) + "records=0 implicit=0 usm=0 events=0\n")
       << R.Stderr;
