@@ -117,9 +117,8 @@ extern "C" int32_t __tgt_rtl_number_of_devices() {
       if (CL_CHECK_RC(Op, clCreateContext, Rc) != CL_SUCCESS)
         continue;
     }
-    cl_platform_id platform = ID;
     if (!DI.PlatformInfos.count(ID))
-      DI.PlatformInfos.emplace(ID, makePlatformInfo(platform, Context));
+      DI.PlatformInfos.emplace(ID, makePlatformInfo(ID, Context));
     for (cl_device_id Device : Devices) {
       DI.Devices.push_back(Device);
       DI.Platforms.push_back(ID);

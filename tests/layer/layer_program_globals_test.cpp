@@ -9,23 +9,11 @@
 
 namespace {
 
-class ProgramGlobalsTest : public ::testing::Test {
+class ProgramGlobalsTest : public LayerSuite<ProgramGlobalsTest> {
+public:
+  static constexpr const char *ProgramFile = "program_globals.spv";
+
 protected:
-  static void SetUpTestSuite() {
-    Ready = openSetup(Env);
-    if (Ready)
-      Program = buildKernelProgram(Env, "program_globals.spv");
-  }
-  static void TearDownTestSuite() {
-    if (Program)
-      clReleaseProgram(Program);
-    Program = nullptr;
-    closeSetup(Env);
-  }
-  void SetUp() override {
-    if (!Ready || !Program)
-      FAIL() << "no program: is the layer loaded?";
-  }
   void *address(const char *Name, size_t *Size = nullptr) {
     void *Ptr = nullptr;
     EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Program, Name, Size, &Ptr),
@@ -67,13 +55,7 @@ protected:
     EXPECT_EQ(runKernel(Env, Kernel, Global, Local), CL_SUCCESS);
     clReleaseKernel(Kernel);
   }
-  static ClSetup Env;
-  static bool Ready;
-  static cl_program Program;
 };
-ClSetup ProgramGlobalsTest::Env;
-bool ProgramGlobalsTest::Ready = false;
-cl_program ProgramGlobalsTest::Program = nullptr;
 
 TEST_F(ProgramGlobalsTest, InitialisersIncludingPointersAreInPlace) {
   size_t Size = 0;

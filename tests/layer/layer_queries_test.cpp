@@ -6,30 +6,10 @@
 
 namespace {
 
-class QueriesTest : public ::testing::Test {
-protected:
-  static void SetUpTestSuite() {
-    Ready = openSetup(Env);
-    if (Ready)
-      Program = buildKernelProgram(Env, "usm_access.spv");
-  }
-  static void TearDownTestSuite() {
-    if (Program)
-      clReleaseProgram(Program);
-    Program = nullptr;
-    closeSetup(Env);
-  }
-  void SetUp() override {
-    if (!Ready || !Program)
-      FAIL() << "no program: is the layer loaded?";
-  }
-  static ClSetup Env;
-  static bool Ready;
-  static cl_program Program;
+class QueriesTest : public LayerSuite<QueriesTest> {
+public:
+  static constexpr const char *ProgramFile = "usm_access.spv";
 };
-ClSetup QueriesTest::Env;
-bool QueriesTest::Ready = false;
-cl_program QueriesTest::Program = nullptr;
 
 TEST_F(QueriesTest, TimersShareTheClockOfEventTimestamps) {
   cl_ulong DeviceBefore = 0, HostBefore = 0, DeviceAfter = 0, HostAfter = 0, Host = 0;

@@ -10,14 +10,8 @@
 
 namespace {
 
-class SpirvProgramTest : public ::testing::Test {
+class SpirvProgramTest : public LayerSuite<SpirvProgramTest> {
 protected:
-  static void SetUpTestSuite() { Ready = openSetup(Env); }
-  static void TearDownTestSuite() { closeSetup(Env); }
-  void SetUp() override {
-    if (!Ready)
-      FAIL() << "no device offers the shared-memory extension: is the layer loaded?";
-  }
   cl_program compiled(const char *Name) {
     cl_program Program = createFromKernel(Env, Name);
     EXPECT_EQ(clCompileProgram(Program, 0, nullptr, "-cl-std=CL2.0", 0, nullptr, nullptr, nullptr,
@@ -40,11 +34,7 @@ protected:
     Text.resize(std::strlen(Text.c_str()));
     return Text;
   }
-  static ClSetup Env;
-  static bool Ready;
 };
-ClSetup SpirvProgramTest::Env;
-bool SpirvProgramTest::Ready = false;
 
 TEST_F(SpirvProgramTest, DeviceReportsSpirv) {
   EXPECT_NE(deviceText(Env.Device, CL_DEVICE_IL_VERSION).find("SPIR-V_1.2"), std::string::npos);

@@ -5,6 +5,8 @@
 #define CL_TARGET_OPENCL_VERSION 300
 #include <CL/cl.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -62,3 +64,32 @@ cl_program createFromKernel(const ClSetup &Setup, const char *Name);
 cl_program buildKernelProgram(const ClSetup &Setup, const char *Name);
 // Runs a 1-D range and waits.
 cl_int runKernel(const ClSetup &Setup, cl_kernel Kernel, size_t Global, size_t Local);
+
+// A test suite over the layer on the real device: the device is opened once per suite and, when
+// the suite names a ProgramFile, that kernel program is built once too.
+template <typename Suite> class LayerSuite : public ::testing::Test {
+protected:
+  static constexpr const char *ProgramFile = nullptr;
+
+  static void SetUpTestSuite() {
+    Ready = openSetup(Env);
+    if (Ready && Suite::ProgramFile)
+      Program = buildKernelProgram(Env, Suite::ProgramFile);
+  }
+  static void TearDownTestSuite() {
+    if (Program)
+      clReleaseProgram(Program);
+    Program = nullptr;
+    closeSetup(Env);
+  }
+  void SetUp() override {
+    if (!Ready)
+      FAIL() << "no device offers the shared-memory extension: is the layer loaded?";
+    if (Suite::ProgramFile && !Program)
+      FAIL() << "no program: " << Suite::ProgramFile << " did not build";
+  }
+
+  static inline ClSetup Env;
+  static inline bool Ready = false;
+  static inline cl_program Program = nullptr;
+};

@@ -13,14 +13,8 @@
 
 namespace {
 
-class UsmTest : public ::testing::Test {
+class UsmTest : public LayerSuite<UsmTest> {
 protected:
-  static void SetUpTestSuite() { Ready = openSetup(Env); }
-  static void TearDownTestSuite() { closeSetup(Env); }
-  void SetUp() override {
-    if (!Ready)
-      FAIL() << "no device offers the shared-memory extension: is the layer loaded?";
-  }
   cl_uint typeOf(const void *Ptr) {
     cl_uint Type = 0;
     EXPECT_EQ(Env.Usm.GetMemAllocInfo(Env.Context, Ptr, kAllocTypeQuery, sizeof(Type), &Type,
@@ -41,11 +35,7 @@ protected:
       return Env.Usm.SharedMemAlloc(Env.Context, Env.Device, Properties, Size, Align, Err);
     }
   }
-  static ClSetup Env;
-  static bool Ready;
 };
-ClSetup UsmTest::Env;
-bool UsmTest::Ready = false;
 
 using UsmExtension = UsmTest;
 
@@ -233,23 +223,22 @@ protected:
   static void SetUpTestSuite() {
     UsmTest::SetUpTestSuite();
     if (Ready)
-      Program = buildKernelProgram(Env, "usm_access.spv");
+      KernelProgram = buildKernelProgram(Env, "usm_access.spv");
   }
   static void TearDownTestSuite() {
-    if (Program)
-      clReleaseProgram(Program);
-    Program = nullptr;
+    if (KernelProgram)
+      clReleaseProgram(KernelProgram);
+    KernelProgram = nullptr;
     UsmTest::TearDownTestSuite();
   }
   cl_kernel kernel(const char *Name) {
     cl_int Error = CL_SUCCESS;
-    cl_kernel Kernel = clCreateKernel(Program, Name, &Error);
+    cl_kernel Kernel = clCreateKernel(KernelProgram, Name, &Error);
     EXPECT_EQ(Error, CL_SUCCESS);
     return Kernel;
   }
-  static cl_program Program;
+  static inline cl_program KernelProgram = nullptr;
 };
-cl_program UsmKernelTest::Program = nullptr;
 
 TEST_F(UsmKernelTest, PointerArgumentsKeepTheirOffset) {
   constexpr size_t Count = 64;

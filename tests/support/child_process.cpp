@@ -1,5 +1,6 @@
 #include "child_process.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,4 +98,9 @@ std::vector<std::string> splitLines(const std::string &Text) {
     Start = End + 1;
   }
   return Lines;
+}
+
+bool hasLine(const std::string &Text, const std::string &Line) {
+  std::vector<std::string> Lines = splitLines(Text);
+  return std::find(Lines.begin(), Lines.end(), Line) != Lines.end();
 }

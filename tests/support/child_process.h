@@ -24,4 +24,7 @@ ChildResult runInChild(const EnvironmentList &Env, const std::function<int()> &B
 // The lines of a text, without their line ends.
 std::vector<std::string> splitLines(const std::string &Text);
 
+// Whether one whole line of Text equals Line.
+bool hasLine(const std::string &Text, const std::string &Line);
+
 #endif

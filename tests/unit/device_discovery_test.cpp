@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -13,11 +12,6 @@ namespace {
 ChildResult run(const std::string &Layout, const std::string &Faults, EnvironmentList Env,
                 const FakeDriverBody &Body) {
   return runWithFakeDriver({FAKECL_PATH, PLUGIN_PATH, Layout, Faults, Env}, Body);
-}
-
-bool hasLine(const std::string &Text, const std::string &Line) {
-  std::vector<std::string> Lines = splitLines(Text);
-  return std::find(Lines.begin(), Lines.end(), Line) != Lines.end();
 }
 
 // Counts devices, initialises those listed, prints each result and device name, shuts down.

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -14,11 +13,6 @@ ChildResult run(const std::string &Layout, const std::string &Faults, Environmen
                 const FakeDriverBody &Body) {
   Env.emplace_back("LIBOMPTARGET_DEBUG", "1");
   return runWithFakeDriver({FAKECL_PATH, PLUGIN_PATH, Layout, Faults, Env}, Body);
-}
-
-bool hasLine(const std::string &Text, const std::string &Line) {
-  std::vector<std::string> Lines = splitLines(Text);
-  return std::find(Lines.begin(), Lines.end(), Line) != Lines.end();
 }
 
 const std::string OneGPU = "platform version=\"OpenCL 3.0 fake\"\ndevice type=gpu name=\"G\"\n";

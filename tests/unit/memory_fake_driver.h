@@ -65,11 +65,6 @@ inline ChildResult runLinked(const std::string &Layout, const std::string &Fault
   });
 }
 
-inline bool hasLine(const std::string &Text, const std::string &Line) {
-  std::vector<std::string> Lines = splitLines(Text);
-  return std::find(Lines.begin(), Lines.end(), Line) != Lines.end();
-}
-
 inline size_t countLines(const std::string &Text, const std::string &Line) {
   std::vector<std::string> Lines = splitLines(Text);
   return static_cast<size_t>(std::count(Lines.begin(), Lines.end(), Line));
