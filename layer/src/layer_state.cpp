@@ -90,16 +90,21 @@ static cl_context CL_API_CALL hookCreateContextFromType(
   return Context;
 }
 
-static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
-  cl_int Result = gNext.clRetainContext(Context);
+// Counts a successful retain of a handle the layer keeps a record of.
+template <typename Records, typename Handle>
+static cl_int countRetain(cl_int Result, Records LayerState::*Member, Handle Object) {
   if (Result == CL_SUCCESS) {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Contexts.find(Context);
-    if (It != State.Contexts.end())
+    auto It = (State.*Member).find(Object);
+    if (It != (State.*Member).end())
       ++It->second.RefCount;
   }
   return Result;
+}
+
+static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
+  return countRetain(gNext.clRetainContext(Context), &LayerState::Contexts, Context);
 }
 
 static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
@@ -156,15 +161,7 @@ static cl_command_queue CL_API_CALL hookCreateCommandQueue(cl_context Context,
 }
 
 static cl_int CL_API_CALL hookRetainCommandQueue(cl_command_queue Queue) {
-  cl_int Result = gNext.clRetainCommandQueue(Queue);
-  if (Result == CL_SUCCESS) {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Queues.find(Queue);
-    if (It != State.Queues.end())
-      ++It->second.RefCount;
-  }
-  return Result;
+  return countRetain(gNext.clRetainCommandQueue(Queue), &LayerState::Queues, Queue);
 }
 
 static cl_int CL_API_CALL hookReleaseCommandQueue(cl_command_queue Queue) {
