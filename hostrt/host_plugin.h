@@ -21,6 +21,8 @@
   X(is_supported_device, int32_t, int32_t, uint64_t)                                               \
   X(get_device_info, int32_t, int32_t, uint32_t, size_t, void *, size_t *)                         \
   X(is_valid_binary, int32_t, DeviceImage *)                                                      \
+  X(load_binary, TargetTable *, int32_t, DeviceImage *)                                            \
+  X(add_build_options, void, const char *, const char *)                                           \
   X(data_alloc, void *, int32_t, int64_t, void *, int32_t)                                         \
   X(data_alloc_base, void *, int32_t, int64_t, void *, void *, int32_t)                            \
   X(data_aligned_alloc, void *, int32_t, uint64_t, int64_t, int32_t)                               \

@@ -39,6 +39,16 @@ TGT_RTL_EXPORT int32_t __tgt_rtl_is_supported_device(int32_t DeviceId, uint64_t 
 TGT_RTL_EXPORT int32_t __tgt_rtl_get_device_info(int32_t DeviceId, uint32_t Kind, size_t Size,
                                                  void *Value, size_t *SizeRet);
 
+// Images. Recognition never fails: an image the plugin cannot load gives 0.
+TGT_RTL_EXPORT int32_t __tgt_rtl_is_valid_binary(DeviceImage *Image);
+TGT_RTL_EXPORT int32_t elf_check_machine(DeviceImage *Image, uint16_t Machine);
+TGT_RTL_EXPORT int32_t elf_is_dynamic(DeviceImage *Image);
+// The device entries of the loaded image, valid until shutdown; null on failure.
+TGT_RTL_EXPORT TargetTable *__tgt_rtl_load_binary(int32_t DeviceId, DeviceImage *Image);
+// Options used by later loads where the environment set none; either may be null.
+TGT_RTL_EXPORT void __tgt_rtl_add_build_options(const char *CompileOptions,
+                                                const char *LinkOptions);
+
 // Memory. Kinds: 0 device, 1 host, 2 shared, 3 default (device).
 TGT_RTL_EXPORT void *__tgt_rtl_data_alloc(int32_t DeviceId, int64_t Size, void *HstPtr,
                                           int32_t Kind);
