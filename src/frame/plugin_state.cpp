@@ -53,7 +53,8 @@ void shutDownDevice(uint32_t I) {
     DeviceInfo->Contexts[I] = nullptr;
   }
   // Each program releases its kernels and programs, in load order.
-  DeviceInfo->Programs[I].clear();
+  while (!DeviceInfo->Programs[I].empty())
+    DeviceInfo->Programs[I].pop_front();
 }
 
 } // namespace
