@@ -29,6 +29,9 @@ static_assert(offsetof(ProgramDataTy, DynamicMemPool) == 48, "program data layou
 static_assert(offsetof(ProgramDataTy, TeamsThreadLimit) == 56, "program data layout");
 
 constexpr uint32_t PoolMaxHeaps = 8;
+// The largest heap a pool is built with (the dynamic memory option's limit): its blocks, and so
+// its descriptor and counter words, stay countable in 32 bits.
+constexpr uint64_t PoolMaxHeapSize = uint64_t(512) << 20;
 
 struct PoolHeapTy {
   uint64_t Base = 0;          // pool base + index x heap size
@@ -56,10 +59,11 @@ static_assert(sizeof(PoolTy) == 472, "pool descriptor is 472 bytes");
 static_assert(offsetof(PoolTy, Heaps) == 24, "pool descriptor layout");
 
 // The number of heaps a pool of HeapSize-byte heaps needs: the smallest n >= 1 whose largest
-// allocation, 2048 x 64^(n-1), reaches HeapSize.
+// allocation, 2048 x 64^(n-1), reaches HeapSize (at most PoolMaxHeaps).
 uint32_t poolHeapCount(uint64_t HeapSize);
 // Fills the descriptor of a pool whose base buffer is at PoolBase (device addresses of the
-// per-heap arrays are left 0).
+// per-heap arrays are left 0, entries past the heaps in use are zero). HeapSize at most
+// PoolMaxHeapSize.
 void layOutPool(PoolTy &Pool, uint64_t PoolBase, uint64_t HeapSize);
 
 struct OpenCLProgramTy;
