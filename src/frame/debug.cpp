@@ -41,18 +41,33 @@ int32_t readDebugLevel() {
   return DebugLevel;
 }
 
-void debugMessage(const char *Fmt, ...) {
+namespace {
+
+void writeDebugMessage(const char *Prefix, const char *Fmt, va_list Args) {
   int32_t Level = readDebugLevel();
   if (Level == 0)
     return;
-  std::fputs(PluginPrefix, stderr);
+  std::fputs(Prefix, stderr);
   // Compared unsigned on purpose: a negative level prints the process id too.
   if (static_cast<uint32_t>(Level) > 2)
     std::fprintf(stderr, " (pid:%lu) ", static_cast<unsigned long>(getpid()));
   std::fputs(" --> ", stderr);
+  std::vfprintf(stderr, Fmt, Args);
+}
+
+} // namespace
+
+void debugMessage(const char *Fmt, ...) {
   va_list Args;
   va_start(Args, Fmt);
-  std::vfprintf(stderr, Fmt, Args);
+  writeDebugMessage(PluginPrefix, Fmt, Args);
+  va_end(Args);
+}
+
+void debugMessageAs(const char *Prefix, const char *Fmt, ...) {
+  va_list Args;
+  va_start(Args, Fmt);
+  writeDebugMessage(Prefix, Fmt, Args);
   va_end(Args);
 }
 

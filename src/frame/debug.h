@@ -15,6 +15,8 @@ extern int32_t StartupDebugLevel;
 // Writes the prefix and the message; callers go through DP so that nothing is formatted when
 // debugging is off.
 void debugMessage(const char *Fmt, ...) __attribute__((format(printf, 1, 2)));
+// The same with another component's prefix in place of the plugin's (the ELF layer has its own).
+void debugMessageAs(const char *Prefix, const char *Fmt, ...) __attribute__((format(printf, 2, 3)));
 // Writes a message that must be seen whatever the debug level.
 void warningMessage(const char *Fmt, ...) __attribute__((format(printf, 1, 2)));
 // Reports the failing operation and ends the process with exit status 1.
@@ -27,6 +29,12 @@ const char *getCLErrorName(int32_t Code);
   do {                                                                                             \
     if (readDebugLevel())                                                                          \
       debugMessage(__VA_ARGS__);                                                                   \
+  } while (0)
+
+#define DP_AS(Prefix, ...)                                                                         \
+  do {                                                                                             \
+    if (readDebugLevel())                                                                          \
+      debugMessageAs(Prefix, __VA_ARGS__);                                                         \
   } while (0)
 
 #endif
