@@ -110,14 +110,17 @@ static void makeExecutable(State &S, ProgramObj &P) {
     Table.Bytes.reset(new unsigned char[TableSize]());
     for (size_t I = 0; I < P.Module.Entries.size(); ++I) {
       const EntryDecl &E = P.Module.Entries[I];
-      P.EntryNames.emplace_back(new char[E.Name.size() + 1]);
+      cl_ulong NameSize = E.NameSize >= 0 ? static_cast<cl_ulong>(E.NameSize) : E.Name.size() + 1;
+      // The name's storage covers its declared size too, zero-padded, so that a reader trusting
+      // a wrong size stays inside it.
+      size_t Storage = std::max<size_t>(E.Name.size() + 1, static_cast<size_t>(NameSize));
+      P.EntryNames.emplace_back(new char[Storage]());
       std::memcpy(P.EntryNames.back().get(), E.Name.c_str(), E.Name.size() + 1);
       cl_ulong Address = E.Address;
       for (const GlobalStorage &G : P.Globals)
         if (!E.Global.empty() && G.Name == E.Global)
           Address = reinterpret_cast<uintptr_t>(G.Bytes.get());
-      cl_ulong Name = reinterpret_cast<uintptr_t>(P.EntryNames.back().get());
-      cl_ulong NameSize = E.NameSize >= 0 ? static_cast<cl_ulong>(E.NameSize) : E.Name.size() + 1;
+      cl_ulong Name = E.NoName ? 0 : reinterpret_cast<uintptr_t>(P.EntryNames.back().get());
       unsigned char *R = Table.Bytes.get() + I * RecordSize;
       std::memcpy(R + 0, &Address, 8);
       std::memcpy(R + 8, &Name, 8);

@@ -120,7 +120,7 @@ static bool parseGlobal(const std::vector<Token> &T, ModuleDecl &M, std::string 
 
 static bool parseEntry(const std::vector<Token> &T, ModuleDecl &M, std::string &Error) {
   if (T.size() < 2) {
-    Error = "expected: entry <name> [size=N] [flags=N] [global=G|address=A] [namesize=N]";
+    Error = "expected: entry <name> [size=N] [flags=N] [global=G|address=A] [namesize=N] [noname]";
     return false;
   }
   EntryDecl E;
@@ -130,6 +130,10 @@ static bool parseEntry(const std::vector<Token> &T, ModuleDecl &M, std::string &
     const Token &Tok = T[I];
     if (Tok.Key == "global") {
       E.Global = Tok.Value;
+      continue;
+    }
+    if (Tok.Key.empty() && Tok.Value == "noname") {
+      E.NoName = true;
       continue;
     }
     if (!parseNumber(Tok.Value, V)) {

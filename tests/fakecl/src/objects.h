@@ -148,6 +148,7 @@ struct EntryDecl {
   std::string Global;       // the global whose address the entry carries, if any
   cl_ulong Address = 0;     // otherwise this literal address
   cl_long NameSize = -1;    // -1: the name's length plus its NUL
+  bool NoName = false;      // the record's name pointer is null
 };
 struct ModuleDecl {
   std::vector<KernelDecl> Kernels;

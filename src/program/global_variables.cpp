@@ -1,0 +1,69 @@
+// Copies of named device globals between the device and the host, through the platform's
+// global-variable and copy extensions.
+#include "device/extension_api.h"
+#include "frame/cl_call.h"
+#include "frame/plugin_state.h"
+#include "program/program.h"
+
+namespace {
+
+// The device address of a global of the program, or null (with a debug message when one of the
+// extension functions is missing).
+void *findDeviceGlobal(int32_t DeviceId, cl_device_id Device, cl_program FinalProgram,
+                       const char *Name) {
+  auto GetGlobal = reinterpret_cast<clGetDeviceGlobalVariablePointerTARNO_fn>(
+      DeviceInfo->extensionFunction(DeviceId, ExtGetDeviceGlobalVariablePointer));
+  if (!GetGlobal) {
+    DP("Error: %s is not available\n", "clGetDeviceGlobalVariablePointerTARNO");
+    return nullptr;
+  }
+  size_t SizeDummy = 0; // the caller's size is used: the driver's answer may be rounded
+  void *DevicePtr = nullptr;
+  if (CL_CALL_PTR_LOGGED(clGetDeviceGlobalVariablePointerTARNO, GetGlobal, Device, FinalProgram,
+                         Name, &SizeDummy, &DevicePtr) != CL_SUCCESS)
+    return nullptr;
+  return DevicePtr;
+}
+
+clEnqueueMemcpyTARNO_fn memcpyFunction(int32_t DeviceId, const char *Op) {
+  auto Memcpy = reinterpret_cast<clEnqueueMemcpyTARNO_fn>(
+      DeviceInfo->extensionFunction(DeviceId, ExtEnqueueMemcpy));
+  if (!Memcpy)
+    DP("Error: %s:%s is not available\n", Op, "clEnqueueMemcpyTARNO");
+  return Memcpy;
+}
+
+} // namespace
+
+int32_t OpenCLProgramTy::readGlobalVariable(const char *Name, size_t Size, void *HostPtr) {
+  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name);
+  if (!DevicePtr) {
+    DP("Warning: cannot read from device global variable %s\n", Name);
+    return -1;
+  }
+  clEnqueueMemcpyTARNO_fn Memcpy = memcpyFunction(DeviceId, "readGlobalVariable");
+  if (!Memcpy)
+    return -1;
+  cl_command_queue CmdQueue = DeviceInfo->Queues[DeviceId];
+  // Blocking copy. The blanks around some arguments belong to the logged argument text.
+  if (CL_CALL_PTR("readGlobalVariable", clEnqueueMemcpyTARNO, Memcpy, CmdQueue, 1 , HostPtr,
+                  DevicePtr, Size, 0 , nullptr , nullptr) != CL_SUCCESS)
+    return -1;
+  return 0;
+}
+
+int32_t OpenCLProgramTy::writeGlobalVariable(const char *Name, size_t Size, void *HostPtr) {
+  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name);
+  if (!DevicePtr) {
+    DP("Warning: cannot write to device global variable %s\n", Name);
+    return -1;
+  }
+  clEnqueueMemcpyTARNO_fn Memcpy = memcpyFunction(DeviceId, "writeGlobalVariable");
+  if (!Memcpy)
+    return -1;
+  cl_command_queue CmdQueue = DeviceInfo->Queues[DeviceId];
+  if (CL_CALL_PTR("writeGlobalVariable", clEnqueueMemcpyTARNO, Memcpy, CmdQueue, 1 , DevicePtr,
+                  HostPtr, Size, 0 , nullptr , nullptr) != CL_SUCCESS)
+    return -1;
+  return 0;
+}
