@@ -10,7 +10,10 @@ int32_t __tgt_rtl_register_lib(BinaryDescriptor * /*Desc*/) {
 }
 
 int32_t __tgt_rtl_unregister_lib(BinaryDescriptor * /*Desc*/) {
-  // Exactly the decrement that reaches zero shuts the plugin down.
+  // Exactly the decrement that reaches zero shuts the plugin down; an unbalanced call after that
+  // finds nothing left to do.
+  if (!DeviceInfo)
+    return 0;
   if (DeviceInfo->NumRegisteredLibs.fetch_sub(1) == 1)
     closeRTL();
   return 0;
