@@ -13,3 +13,9 @@ set_tests_properties(elf_entry_points PROPERTIES TIMEOUT 120 LABELS images)
 plugin_test(elf_container_test elf_container_test.cpp)
 add_test(NAME elf_container COMMAND elf_container_test)
 set_tests_properties(elf_container PROPERTIES TIMEOUT 120 LABELS images ENVIRONMENT LIBOMPTARGET_DEBUG=1)
+
+# Packaged images loaded over the fake driver.
+if(TARGET fakecl)
+  fake_driver_test(elf_container_load_test elf_container_load_test.cpp)
+  set_tests_properties(elf_container_load_test PROPERTIES LABELS "images;fake_driver")
+endif()
