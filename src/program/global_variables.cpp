@@ -8,20 +8,25 @@
 namespace {
 
 // The device address of a global of the program, or null (with a debug message when one of the
-// extension functions is missing).
+// extension functions is missing). A global the driver knows to be smaller than Size is refused:
+// a record read from it would run past its end.
 void *findDeviceGlobal(int32_t DeviceId, cl_device_id Device, cl_program FinalProgram,
-                       const char *Name) {
+                       const char *Name, size_t Size) {
   auto GetGlobal = reinterpret_cast<clGetDeviceGlobalVariablePointerTARNO_fn>(
       DeviceInfo->extensionFunction(DeviceId, ExtGetDeviceGlobalVariablePointer));
   if (!GetGlobal) {
     DP("Error: %s is not available\n", "clGetDeviceGlobalVariablePointerTARNO");
     return nullptr;
   }
-  size_t SizeDummy = 0; // the caller's size is used: the driver's answer may be rounded
+  size_t SizeDummy = 0; // the caller's size is copied: the driver's answer may be rounded up
   void *DevicePtr = nullptr;
   if (CL_CALL_PTR_LOGGED(clGetDeviceGlobalVariablePointerTARNO, GetGlobal, Device, FinalProgram,
                          Name, &SizeDummy, &DevicePtr) != CL_SUCCESS)
     return nullptr;
+  if (DevicePtr && SizeDummy != 0 && SizeDummy < Size) {
+    DP("Warning: device global variable %s has %zu bytes, not %zu\n", Name, SizeDummy, Size);
+    return nullptr;
+  }
   return DevicePtr;
 }
 
@@ -36,7 +41,7 @@ clEnqueueMemcpyTARNO_fn memcpyFunction(int32_t DeviceId, const char *Op) {
 } // namespace
 
 int32_t OpenCLProgramTy::readGlobalVariable(const char *Name, size_t Size, void *HostPtr) {
-  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name);
+  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name, Size);
   if (!DevicePtr) {
     DP("Warning: cannot read from device global variable %s\n", Name);
     return -1;
@@ -53,7 +58,7 @@ int32_t OpenCLProgramTy::readGlobalVariable(const char *Name, size_t Size, void 
 }
 
 int32_t OpenCLProgramTy::writeGlobalVariable(const char *Name, size_t Size, void *HostPtr) {
-  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name);
+  void *DevicePtr = findDeviceGlobal(DeviceId, Device, FinalProgram, Name, Size);
   if (!DevicePtr) {
     DP("Warning: cannot write to device global variable %s\n", Name);
     return -1;

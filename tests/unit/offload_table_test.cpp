@@ -155,6 +155,16 @@ TEST(OffloadTable, SizeOfTheDeviceTable) {
         std::string("Warning: global variable 'a' allocated. Direct references will not work "
                     "properly.")})
     EXPECT_TRUE(hasLine(Odd.Stderr, Prefix + Line)) << Line << "\n" << Odd.Stderr;
+
+  // A size of 400 bytes over a table of 80: the table is never read past its end.
+  ChildResult Long = loadShared(
+      "global __omp_offloading_entries_table_size 8 init=9001000000000000\n" + Pair, Host, Report);
+  EXPECT_EQ(Long.ExitStatus, 0) << Long.Stderr;
+  EXPECT_EQ(Long.Stdout, "a:01 b:01 c:01 \n");
+  EXPECT_TRUE(hasLine(Long.Stderr, Prefix + "Warning: device global variable "
+                                            "__omp_offloading_entries_table has 80 bytes, not 400"))
+      << Long.Stderr;
+  EXPECT_TRUE(hasLine(Long.Stderr, Prefix + NotLoaded));
 }
 
 TEST(OffloadTable, MalformedTablesAreRejectedAndLeaveNothing) {
