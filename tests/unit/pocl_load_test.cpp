@@ -1,0 +1,107 @@
+// A real offload image (OpenCL C compiled to SPIR-V, in the offload container) loaded through the
+// plugin on the machine's CPU device with the project's OpenCL layer: the whole pipeline with a
+// real compiler, linker and driver underneath.
+#include "child_process.h"
+#include "frame/plugin_state.h"
+#include "omptargetplugin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+const char *const Regions[] = {"__omp_offloading_demo_saxpy_l12", "__omp_offloading_demo_sum_l30"};
+
+struct LoadedImage {
+  std::vector<char> Bytes;
+  int32_t Counter = 42;
+  int64_t Scale[4] = {1, 2, 3, 4};
+  std::vector<OffloadEntry> Host;
+  DeviceImage Image{};
+
+  LoadedImage() {
+    std::ifstream In(DEMO_IMAGE_PATH, std::ios::binary);
+    Bytes.assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+    Host = {{nullptr, const_cast<char *>(Regions[0]), 0, 0, 0},
+            {&Counter, const_cast<char *>("demo_counter"), sizeof(Counter), 0, 0},
+            {nullptr, const_cast<char *>(Regions[1]), 0, 0, 0},
+            {Scale, const_cast<char *>("demo_scale"), sizeof(Scale), 0, 0}};
+    Image = {Bytes.data(), Bytes.data() + Bytes.size(), Host.data(), Host.data() + Host.size()};
+  }
+};
+
+// The test runs with the CPU device type and a pool in its environment (set by CTest), so the
+// plugin linked into it reads them at start-up. Body runs in a child, over the layer, with device
+// 0 initialised.
+ChildResult onRealDevice(const std::function<int()> &Body) {
+  return runInChild({{"OPENCL_LAYERS", LAYER_PATH}}, [&] {
+    if (__tgt_rtl_number_of_devices() < 1 || __tgt_rtl_init_device(0) != 0)
+      return 80;
+    return Body();
+  });
+}
+
+} // namespace
+
+TEST(RealImage, LoadsWithKernelsVariablesKernelInfoProgramDataAndImageOptions) {
+  ChildResult R = onRealDevice([]() -> int {
+    LoadedImage L;
+    if (!__tgt_rtl_is_valid_binary(&L.Image))
+      return 81;
+    TargetTable *Table = __tgt_rtl_load_binary(0, &L.Image);
+    if (!Table || Table->EntriesEnd - Table->EntriesBegin != 4)
+      return 82;
+    OpenCLProgramTy &Program = DeviceInfo->Programs[0].back();
+    for (int I : {0, 2}) {
+      cl_kernel Kernel = *static_cast<cl_kernel *>(Table->EntriesBegin[I].address);
+      EXPECT_NE(Kernel, nullptr);
+      EXPECT_EQ(DeviceInfo->KernelProperties[0].count(Kernel), 1u);
+      EXPECT_GT(DeviceInfo->KernelProperties[0][Kernel].MaxThreadGroupSize, 0u);
+    }
+    // Only saxpy carries a kernel info record.
+    cl_kernel Saxpy = Program.Kernels[0];
+    EXPECT_EQ(Program.KernelInfo.size(), 1u);
+    const KernelInfoTy &Info = Program.KernelInfo[Saxpy];
+    EXPECT_EQ(Info.Version, 4u);
+    EXPECT_EQ(Info.MaxTeamSize, 64u);
+    if (Info.Args.size() != 2u)
+      return 83;
+    EXPECT_FALSE(Info.Args[0].ByValue);
+    EXPECT_TRUE(Info.Args[1].ByValue);
+    EXPECT_EQ(Info.Args[1].ArgSize, 4u);
+
+    // Variables come from the device table and hold their initial values.
+    int32_t Counter = 0;
+    int64_t Scale[4] = {};
+    EXPECT_EQ(__tgt_rtl_data_retrieve(0, &Counter, Table->EntriesBegin[1].address, 4), 0);
+    EXPECT_EQ(__tgt_rtl_data_retrieve(0, Scale, Table->EntriesBegin[3].address, 32), 0);
+    EXPECT_EQ(Counter, 42);
+    EXPECT_EQ(Scale[3], 4);
+
+    // The program data record reached the device: marker, one device, device 0, not a GPU.
+    ProgramDataTy Data;
+    EXPECT_EQ(Program.readGlobalVariable("__omp_spirv_program_data", sizeof(Data), &Data), 0);
+    EXPECT_EQ(Data.Initialized, 1u);
+    EXPECT_EQ(Data.NumDevices, 1u);
+    EXPECT_EQ(Data.DeviceNum, 0);
+    EXPECT_EQ(Data.DeviceType, 1u);
+    EXPECT_NE(Data.DynamicMemPool, 0u); // a 1 MB pool was asked for
+    EXPECT_EQ(Data.TeamsThreadLimit,
+              static_cast<uint32_t>(DeviceInfo->DeviceProperties[0].MaxWorkGroupSize));
+
+    // The options the container asks for reached the compiler.
+    char Options[512] = {};
+    EXPECT_EQ(clGetProgramBuildInfo(Program.Programs[0], DeviceInfo->Devices[0],
+                                    CL_PROGRAM_BUILD_OPTIONS, sizeof(Options) - 1, Options,
+                                    nullptr),
+              CL_SUCCESS);
+    EXPECT_NE(std::strstr(Options, " -DDEMO"), nullptr) << Options;
+    __tgt_rtl_unregister_lib(nullptr);
+    return ::testing::Test::HasFailure() ? 1 : 0;
+  });
+  EXPECT_EQ(R.ExitStatus, 0) << R.Stdout << R.Stderr;
+}
