@@ -196,3 +196,32 @@ TEST(ContainerLoad, DuplicateShortAndStrayPartsAreSkipped) {
   EXPECT_EQ(calls(R, "clCreateProgramWithIL"), 0u) << R.Log;
   EXPECT_EQ(calls(R, "clBuildProgram"), 1u) << R.Log;
 }
+
+TEST(ContainerLoad, CompleteTableForKernelsGlobalsAndFunctionPointers) {
+  const std::string Manifest = "kernel region_a args=2\nkernel region_b\nglobal var 8\n"
+                               "entry fptr address=0xf00 flags=8\nentry region_a\n"
+                               "entry region_b\nentry var size=8 global=var\n";
+  std::vector<uint8_t> Bytes =
+      container({elftest::count("1"), elftest::aux(elftest::auxRecord("0", "1", "", ""))},
+                {imageSection("0", Manifest)});
+  ASSERT_FALSE(Bytes.empty());
+  ChildResult R = runPlugin(OneGPU, "", {}, [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
+    static uint64_t HostVar = 5;
+    HostEntries Host;
+    Host.add("region_a").add("var", 8, 0, &HostVar).add("fptr", 0, 8, &HostVar).add("region_b");
+    DeviceImage Image = imageOf(Bytes, Host);
+    TargetTable *Table = P.load_binary(0, &Image);
+    if (!Table || Table->EntriesEnd - Table->EntriesBegin != 4)
+      return 7;
+    const OffloadEntry *E = Table->EntriesBegin;
+    std::printf("%d %d %d %d %d %d\n", *static_cast<void **>(E[0].address) != nullptr,
+                E[1].address == Fake.find_global("var", nullptr),
+                E[2].address == reinterpret_cast<void *>(0xf00) && E[2].flags == 8,
+                *static_cast<void **>(E[3].address) != nullptr,
+                E[0].name == Host.Entries[0].name && E[3].name == Host.Entries[3].name,
+                E[1].size == 8 && E[0].size == 0);
+    return 0;
+  });
+  EXPECT_EQ(R.ExitStatus, 0) << R.Stderr;
+  EXPECT_EQ(R.Stdout, "1 1 1 1 1 1\n");
+}
