@@ -12,35 +12,11 @@ namespace {
 
 EnvironmentList debugLevel(const char *Level) { return {{"LIBOMPTARGET_DEBUG", Level}}; }
 
-// Loads Manifest with Host's entries on device 0 of the linked plugin and runs Check on the
-// program and the returned table (null when the load failed).
-ChildResult loadLinked(const std::string &Layout, const std::string &Manifest, HostEntries &Host,
-                       const std::function<int(OpenCLProgramTy &, TargetTable *,
-                                               const fakecl::Client &)> &Check,
-                       const std::string &Faults = "") {
-  return runLinked(Layout, Faults, nullptr, [&](const fakecl::Client &Fake) {
-    std::vector<uint8_t> Bytes = spirvModule(Manifest);
-    DeviceImage Image = imageOf(Bytes, Host);
-    TargetTable *Table = __tgt_rtl_load_binary(0, &Image);
-    return Check(DeviceInfo->Programs[0].back(), Table, Fake);
-  });
-}
-
-// Loads Manifest with Host's entries through the shared plugin; exit 7 when the load failed.
+// Loads Manifest with Host's entries through the shared plugin on one GPU; exit 7 when the load
+// failed.
 ChildResult loadShared(const std::string &Manifest, HostEntries &Host, const EnvironmentList &Env,
-                       const std::string &Faults = "",
-                       const std::function<void(TargetTable &, const fakecl_control_v1 &)> &Body =
-                           nullptr) {
-  return runPlugin(OneGPU, Faults, Env, [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
-    std::vector<uint8_t> Bytes = spirvModule(Manifest);
-    DeviceImage Image = imageOf(Bytes, Host);
-    TargetTable *Table = P.load_binary(0, &Image);
-    if (!Table)
-      return 7;
-    if (Body)
-      Body(*Table, Fake);
-    return 0;
-  });
+                       const std::string &Faults = "", const LoadedBody &Body = nullptr) {
+  return progtest::loadShared(OneGPU, Manifest, Host, Env, Faults, Body);
 }
 
 std::string hex16(const void *Address) {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -34,18 +33,6 @@ std::vector<uint8_t> container(std::vector<elftest::Note> Notes,
 
 elftest::Section imageSection(const std::string &Index, const std::string &Manifest) {
   return elftest::progbits("__openmp_offload_spirv_" + Index, moduleText(Manifest));
-}
-
-// The quoted option texts of every call of Function in the fake's record.
-std::vector<std::string> optionsOf(const std::string &Log, const std::string &Function) {
-  std::vector<std::string> Found;
-  std::regex Call("^" + Function + "\\([^\"]*\"([^\"]*)\"");
-  for (const std::string &Line : splitLines(Log)) {
-    std::smatch M;
-    if (std::regex_search(Line, M, Call))
-      Found.push_back(M[1]);
-  }
-  return Found;
 }
 
 struct LoadResult {

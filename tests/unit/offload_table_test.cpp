@@ -26,32 +26,19 @@ ChildResult loadLinked(const std::string &Manifest, HostEntries &Host,
                        const std::function<int(OpenCLProgramTy &, TargetTable &,
                                                const fakecl::Client &)> &Check,
                        const std::string &Faults = "") {
-  return runLinked(OneGPU, Faults, nullptr, [&](const fakecl::Client &Fake) {
-    std::vector<uint8_t> Bytes = spirvModule(Manifest);
-    DeviceImage Image = imageOf(Bytes, Host);
-    TargetTable *Table = __tgt_rtl_load_binary(0, &Image);
-    if (!Table)
-      return 7;
-    return Check(DeviceInfo->Programs[0].back(), *Table, Fake);
-  });
+  return progtest::loadLinked(
+      OneGPU, Manifest, Host,
+      [&](OpenCLProgramTy &P, TargetTable *Table, const fakecl::Client &Fake) {
+        return Table ? Check(P, *Table, Fake) : 7;
+      },
+      Faults);
 }
 
 // Loads Manifest with Host's entries through the shared plugin at debug level 1; exit 7 when the
 // load failed. Body may print what it finds.
 ChildResult loadShared(const std::string &Manifest, HostEntries &Host,
-                       const std::function<void(TargetTable &, const fakecl_control_v1 &)> &Body =
-                           nullptr,
-                       const std::string &Faults = "") {
-  return runPlugin(OneGPU, Faults, Debug, [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
-    std::vector<uint8_t> Bytes = spirvModule(Manifest);
-    DeviceImage Image = imageOf(Bytes, Host);
-    TargetTable *Table = P.load_binary(0, &Image);
-    if (!Table)
-      return 7;
-    if (Body)
-      Body(*Table, Fake);
-    return 0;
-  });
+                       const LoadedBody &Body = nullptr, const std::string &Faults = "") {
+  return progtest::loadShared(OneGPU, Manifest, Host, Debug, Faults, Body);
 }
 
 // 1 when heap blocks that nothing points at any more exist now (only with the leak checker).

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,18 +20,6 @@ const EnvironmentList Debug = {{"LIBOMPTARGET_DEBUG", "1"}};
 EnvironmentList with(EnvironmentList Env, const EnvironmentList &More) {
   Env.insert(Env.end(), More.begin(), More.end());
   return Env;
-}
-
-// The quoted option texts of every call of Function in the fake's record, in call order.
-std::vector<std::string> optionsOf(const std::string &Log, const std::string &Function) {
-  std::vector<std::string> Found;
-  std::regex Call("^" + Function + "\\([^\"]*\"([^\"]*)\"");
-  for (const std::string &Line : splitLines(Log)) {
-    std::smatch M;
-    if (std::regex_search(Line, M, Call))
-      Found.push_back(M[1]);
-  }
-  return Found;
 }
 
 // Loads one module with an empty host table and prints the call record; exit 0 when the load
