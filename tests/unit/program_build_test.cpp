@@ -163,6 +163,35 @@ TEST(BuildPipeline, EveryFailureReturnsNullAndKeepsTheObjectForShutdown) {
   }
 }
 
+TEST(BuildPipeline, AFailedLoadLeavesItsPartsInTheProgramList) {
+  struct Case {
+    const char *Fault;
+    const char *Manifest;
+    const char *Expected; // programs in the list, whether a linked program is kept
+  } Cases[] = {
+      {"fail clCreateProgramWithIL", "kernel k", "1 0 0"},
+      {"", "kernel k\nbuild-fail", "1 1 0"},
+      {"fail clLinkProgram", "kernel k", "1 1 1"},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Manifest);
+    ChildResult R = runLinked(OneGPU, C.Fault, nullptr, [&](const fakecl::Client &Fake) {
+      std::vector<uint8_t> Bytes = spirvModule(C.Manifest);
+      HostEntries Host;
+      DeviceImage Image = imageOf(Bytes, Host);
+      if (__tgt_rtl_load_binary(0, &Image))
+        return 3;
+      const OpenCLProgramTy &Program = DeviceInfo->Programs[0].back();
+      std::printf("%zu %zu %d\n", DeviceInfo->Programs[0].size(), Program.Programs.size(),
+                  Program.RequiresProgramLink);
+      closeRTL();
+      return static_cast<int>(Fake.liveObjects("all"));
+    });
+    EXPECT_EQ(R.ExitStatus, 0) << R.Stderr;
+    EXPECT_EQ(R.Stdout, std::string(C.Expected) + "\n");
+  }
+}
+
 TEST(BuildPipeline, ProgramsAreReleasedInLoadOrderAfterTheirKernels) {
   ChildResult R = runPlugin(OneGPU, "", {}, [](HostPlugin &P, const fakecl_control_v1 &Fake) {
     std::vector<uint8_t> First = spirvModule("kernel a"), Second = spirvModule("kernel b");
@@ -341,7 +370,7 @@ TEST(DeviceLibraries, MissingFilesAndLibrariesTheDeviceHas) {
 }
 
 TEST(BinaryPrograms, OneIsBuiltSeveralAreLinked) {
-  ChildResult R = runLinked(OneGPU, "", nullptr, [](const fakecl::Client &) {
+  ChildResult R = runLinked(OneGPU, "", nullptr, [](const fakecl::Client &Fake) {
     std::vector<uint8_t> Bytes = spirvModule("kernel k");
     HostEntries Host;
     DeviceImage Image = imageOf(Bytes, Host);
@@ -357,12 +386,15 @@ TEST(BinaryPrograms, OneIsBuiltSeveralAreLinked) {
                       Two.compilePrograms(Comp, Link) == 0 && Two.RequiresProgramLink &&
                       Two.linkPrograms(Link) == 0 && Two.FinalProgram &&
                       Two.FinalProgram != Two.Programs[0];
-    std::printf("%d %d\n", SingleBuilt, PairLinked);
+    OpenCLProgramTy &Three = List.emplace_back(&Image, DeviceInfo->getContext(0), DeviceInfo->Devices[0], 0);
+    Fake.configure("fail clCreateProgramWithBinary err=-42");
+    bool Refused = Three.addProgramBIN(Bytes.size(), Bytes.data()) == -1 && Three.Programs.empty();
+    std::printf("%d %d %d\n", SingleBuilt, PairLinked, Refused);
     closeRTL();
     return 0;
   });
   ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
-  EXPECT_EQ(R.Stdout, "1 1\n");
+  EXPECT_EQ(R.Stdout, "1 1 1\n");
 }
 
 TEST(LoadBinary, BadDescriptorsAndDevicesAreRefused) {
