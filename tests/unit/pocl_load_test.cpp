@@ -3,6 +3,7 @@
 // real compiler, linker and driver underneath.
 #include "child_process.h"
 #include "frame/plugin_state.h"
+#include "host_plugin.h"
 #include "omptargetplugin.h"
 
 #include <gtest/gtest.h>
@@ -104,4 +105,29 @@ TEST(RealImage, LoadsWithKernelsVariablesKernelInfoProgramDataAndImageOptions) {
     return ::testing::Test::HasFailure() ? 1 : 0;
   });
   EXPECT_EQ(R.ExitStatus, 0) << R.Stdout << R.Stderr;
+}
+
+TEST(RealImage, DeviceLibrariesBesideThePluginAreLinked) {
+  // The shared plugin, so that it finds the library files beside its own file in build/lib.
+  ChildResult R = runInChild({{"OPENCL_LAYERS", LAYER_PATH},
+                              {"LIBOMPTARGET_DEVICETYPE", "cpu"},
+                              {"LIBOMPTARGET_QUVELA_LINK_LIBDEVICE", "1"},
+                              {"LIBOMPTARGET_DEBUG", "1"}},
+                             [] {
+                               HostPlugin P;
+                               std::string Error;
+                               if (!loadHostPlugin(PLUGIN_PATH, P, Error))
+                                 return 92;
+                               P.register_lib(nullptr);
+                               if (P.number_of_devices() < 1 || P.init_device(0) != 0)
+                                 return 80;
+                               LoadedImage L;
+                               int Rc = P.load_binary(0, &L.Image) ? 0 : 7;
+                               P.unregister_lib(nullptr);
+                               return Rc;
+                             });
+  EXPECT_EQ(R.ExitStatus, 0) << R.Stderr;
+  EXPECT_TRUE(hasLine(R.Stderr, "Target OPENCL RTL --> Successfully linked 7 programs."))
+      << R.Stderr;
+  EXPECT_EQ(R.Stderr.find("Cannot find device RTL"), std::string::npos);
 }

@@ -10,6 +10,9 @@ if(TARGET omptarget_cl_layer AND DEMO_IMAGE_PATH)
   target_compile_definitions(pocl_load_test PRIVATE DEMO_IMAGE_PATH="${DEMO_IMAGE_PATH}"
     LAYER_PATH="$<TARGET_FILE:omptarget_cl_layer>")
   add_dependencies(pocl_load_test omptarget_cl_layer demo_image)
+  if(TARGET device_libraries)
+    add_dependencies(pocl_load_test device_libraries)
+  endif()
   add_test(NAME pocl_load COMMAND pocl_load_test)
   set_tests_properties(pocl_load PROPERTIES TIMEOUT 180 LABELS real_platform
     ENVIRONMENT "LIBOMPTARGET_DEVICETYPE=cpu;LIBOMPTARGET_DYNAMIC_MEMORY_SIZE=1;POCL_CACHE_DIR=${CMAKE_CURRENT_BINARY_DIR}/pocl-cache")
