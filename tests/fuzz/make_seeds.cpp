@@ -29,9 +29,7 @@ int main(int Argc, char **Argv) {
   std::string Dir = Argv[1];
   bool Ok = true;
   for (const ElfType &T : AllTypes) {
-    Image I;
-    I.Is64 = T.Is64;
-    I.BigEndian = T.BigEndian;
+    Image I = emptyImage(T);
     I.Type = "ET_DYN";
     I.Sections = {
         notes(".note.offload", {version("1.0"), count("2"),

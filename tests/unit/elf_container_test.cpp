@@ -76,9 +76,7 @@ protected:
 TEST_F(ContainerWalk, TwoImagesInAllFourTypes) {
   for (const ElfType &T : AllTypes) {
     SCOPED_TRACE(T.Title);
-    Image I;
-    I.Is64 = T.Is64;
-    I.BigEndian = T.BigEndian;
+    Image I = emptyImage(T);
     // Records and images in two note sections (the second padded to 8) and out of order.
     I.Sections = {
         progbits("__openmp_offload_spirv_1", "second image"),

@@ -73,9 +73,7 @@ const std::string PluginPrefix = "Target OPENCL RTL --> ";
 TEST(ElfReader, NotesSectionsAndSegmentsInAllFourTypes) {
   for (const ElfType &T : AllTypes) {
     SCOPED_TRACE(T.Title);
-    Image I;
-    I.Is64 = T.Is64;
-    I.BigEndian = T.BigEndian;
+    Image I = emptyImage(T);
     I.Machine = "EM_PPC";
     I.Sections = {progbits("__openmp_offload_spirv_0", std::string("spv\0bytes", 9)),
                   notes(".note.a", {version("1.0"), {"", 9, "xy"}, {"ABC", 0x12345678, ""}}),
@@ -166,9 +164,7 @@ TEST(ElfReader, NoteAlignments) {
   for (const ElfType &T : AllTypes) {
     for (uint64_t AddrAlign : {0, 1, 4, 8}) {
       SCOPED_TRACE(std::string(T.Title) + ", sh_addralign " + std::to_string(AddrAlign));
-      Image I;
-      I.Is64 = T.Is64;
-      I.BigEndian = T.BigEndian;
+      Image I = emptyImage(T);
       // The converter pads notes to 4; 8-byte padding is laid out here.
       I.Sections = {AddrAlign == 8 ? rawNotes(".note", Notes, 8, T.BigEndian, 8)
                                    : notes(".note", Notes, AddrAlign)};
@@ -243,9 +239,7 @@ TEST(ElfReader, HugeOffsetsDoNotWrapAround) {
   // not read from before the image.
   for (const ElfType &T : AllTypes) {
     SCOPED_TRACE(T.Title);
-    Image I;
-    I.Is64 = T.Is64;
-    I.BigEndian = T.BigEndian;
+    Image I = emptyImage(T);
     Section Wrap = notes(".note.wrap", {version("1.0")});
     Wrap.Overrides = T.Is64 ? "ShOffset: 0xFFFFFFFFFFFFFFF0" : "ShOffset: 0xFFFFFFF0";
     I.Sections = {Wrap};

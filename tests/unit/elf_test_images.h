@@ -177,6 +177,14 @@ constexpr ElfType AllTypes[] = {
     {"64-bit big-endian", true, true},
 };
 
+// An image of the given type with no sections yet.
+inline Image emptyImage(const ElfType &T) {
+  Image I;
+  I.Is64 = T.Is64;
+  I.BigEndian = T.BigEndian;
+  return I;
+}
+
 } // namespace elftest
 
 #endif
