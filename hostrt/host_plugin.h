@@ -38,7 +38,13 @@
   X(data_retrieve, int32_t, int32_t, void *, void *, int64_t)                                      \
   X(data_retrieve_async, int32_t, int32_t, void *, void *, int64_t, void *)                        \
   X(is_data_exchangable, int32_t, int32_t, int32_t)                                                \
-  X(data_exchange, int32_t, int32_t, void *, int32_t, void *, int64_t)
+  X(data_exchange, int32_t, int32_t, void *, int32_t, void *, int64_t)                             \
+  X(run_target_team_nd_region, int32_t, int32_t, void *, void **, ptrdiff_t *, int32_t, int32_t,  \
+    int32_t, void *)                                                                               \
+  X(launch_kernel, int32_t, int32_t, void *, void **, ptrdiff_t *, KernelArgs *)                   \
+  X(manifest_data_for_region, int32_t, int32_t, void *, void **, size_t)                           \
+  X(is_private_arg_on_host, int32_t, int32_t, const void *, uint32_t)                              \
+  X(set_function_ptr_map, int32_t, int32_t, uint64_t, const void *)
 
 struct HostPlugin {
   void *Handle = nullptr;

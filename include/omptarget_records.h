@@ -49,8 +49,45 @@ typedef struct DataAllocInfo {
   uint64_t Extent; // Offset plus the size asked for
 } DataAllocInfo;
 
+// One loop of a loop kernel's iteration space: Lb to Ub inclusive, in steps of Stride.
+typedef struct LoopLevel {
+  int64_t Lb;
+  int64_t Ub;
+  int64_t Stride;
+} LoopLevel;
+
+// The loop descriptor the host runtime passes with a loop kernel: NumLoops (at most 3) loops, the
+// innermost first; the loops from TeamsDim on are distributed over teams.
+typedef struct LoopDescriptor {
+  int32_t NumLoops;
+  int32_t TeamsDim;
+  LoopLevel Levels[3];
+} LoopDescriptor;
+
+// The host runtime's kernel-arguments record of a launch. The plugin reads NumArgs, NumTeams[0]
+// and ThreadLimit[0] only.
+typedef struct KernelArgs {
+  uint32_t Version;
+  uint32_t NumArgs;
+  void **ArgBasePtrs;
+  void **ArgPtrs;
+  int64_t *ArgSizes;
+  int64_t *ArgTypes;
+  void **ArgNames;
+  void **ArgMappers;
+  uint64_t Tripcount;
+  uint64_t Flags;
+  uint32_t NumTeams[3];
+  uint32_t ThreadLimit[3];
+  uint32_t DynCGroupMem;
+} KernelArgs;
+
 #ifdef __cplusplus
 }
+static_assert(offsetof(LoopDescriptor, Levels) == 8 && sizeof(LoopLevel) == 24, "loop descriptor layout");
+static_assert(offsetof(KernelArgs, NumArgs) == 4 && offsetof(KernelArgs, NumTeams) == 72 &&
+                  offsetof(KernelArgs, ThreadLimit) == 84,
+              "kernel-arguments record layout");
 static_assert(sizeof(OffloadEntry) == 32, "the host's offload entry is 32 bytes");
 static_assert(sizeof(DeviceImage) == 4 * sizeof(void *), "the image descriptor is four pointers");
 #endif

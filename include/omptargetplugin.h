@@ -81,6 +81,21 @@ TGT_RTL_EXPORT int32_t __tgt_rtl_is_data_exchangable(int32_t SrcDevId, int32_t D
 TGT_RTL_EXPORT int32_t __tgt_rtl_data_exchange(int32_t SrcDevId, void *SrcPtr, int32_t DstDevId,
                                                void *DstPtr, int64_t Size);
 
+// Launches. Each returns once the kernel has completed; 0 on success, -1 on failure.
+TGT_RTL_EXPORT int32_t __tgt_rtl_run_target_team_nd_region(int32_t DeviceId, void *TgtEntryPtr,
+                                                           void **TgtArgs, ptrdiff_t *TgtOffsets,
+                                                           int32_t NumArgs, int32_t NumTeams,
+                                                           int32_t ThreadLimit, void *LoopDesc);
+TGT_RTL_EXPORT int32_t __tgt_rtl_launch_kernel(int32_t DeviceId, void *TgtEntryPtr,
+                                               void **TgtArgs, ptrdiff_t *TgtOffsets,
+                                               KernelArgs *Args);
+TGT_RTL_EXPORT int32_t __tgt_rtl_manifest_data_for_region(int32_t DeviceId, void *TgtEntryPtr,
+                                                          void **TgtPtrs, size_t NumPtrs);
+TGT_RTL_EXPORT int32_t __tgt_rtl_is_private_arg_on_host(int32_t DeviceId, const void *TgtEntryPtr,
+                                                        uint32_t ArgIdx);
+TGT_RTL_EXPORT int32_t __tgt_rtl_set_function_ptr_map(int32_t DeviceId, uint64_t NumEntries,
+                                                      const void *FnPtrs);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,7 @@
 #ifndef FRAME_OPTIONS_H
 #define FRAME_OPTIONS_H
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,22 @@ constexpr uint64_t DeviceTypeCPU = 2; // CL_DEVICE_TYPE_CPU
 // The specialization constant that turns on offload annotations in device code.
 constexpr uint32_t OffloadAnnotationsSpecConstantId = 0xFF747469;
 
+// A value every kernel launch rewrites while other launches read it: relaxed atomic loads and
+// stores, so concurrent launches are no data race; copyable like the rest of the options.
+struct RelaxedInt32 {
+  std::atomic<int32_t> Value{0};
+
+  RelaxedInt32() = default;
+  RelaxedInt32(const RelaxedInt32 &Other) : Value(Other.load()) {}
+  RelaxedInt32 &operator=(const RelaxedInt32 &Other) { return *this = Other.load(); }
+  RelaxedInt32 &operator=(int32_t V) {
+    Value.store(V, std::memory_order_relaxed);
+    return *this;
+  }
+  int32_t load() const { return Value.load(std::memory_order_relaxed); }
+  operator int32_t() const { return load(); }
+};
+
 struct PluginOptions {
   uint64_t Flags = OptionFlagImageOptions;
   uint64_t ProfileResolution = 1000; // 1000: milliseconds, 1000000: microseconds
@@ -34,8 +51,8 @@ struct PluginOptions {
   std::string UserLinkingOptions;
   std::string ExtraCompilationOptions;
   std::string TargetLinkingOptions;
-  int32_t ThreadLimit = 0; // refreshed from the OpenMP runtime by each launch
-  int32_t NumTeams = 0;    // likewise
+  RelaxedInt32 ThreadLimit; // refreshed from the OpenMP runtime by each launch; 0: no limit
+  RelaxedInt32 NumTeams;    // likewise
   uint64_t DynamicMemorySize = 0;
   int32_t DynamicMemoryMethod = 1; // 1: pool, 0: plain heap
   uint64_t SubscriptionRate = 1;

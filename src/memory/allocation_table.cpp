@@ -14,9 +14,13 @@ bool holds(const std::pair<const uintptr_t, AllocationInfo> &Record, uintptr_t P
 
 void AllocationTable::add(void *Key, void *Base, uint64_t Size, int32_t Kind, bool ImplicitArg) {
   std::lock_guard<std::mutex> Guard(Lock);
-  Allocations.emplace(address(Key), AllocationInfo{Base, Size, Kind, ImplicitArg});
-  if (ImplicitArg)
-    ++ImplicitCounts[Kind];
+  bool Inserted =
+      Allocations.emplace(address(Key), AllocationInfo{Base, Size, Kind, ImplicitArg}).second;
+  if (!ImplicitArg)
+    return;
+  ++ImplicitCounts[Kind];
+  if (Inserted && ImplicitKeys.insert(address(Key)).second)
+    ImplicitListStale = true;
 }
 
 bool AllocationTable::remove(void *Key, AllocationInfo &Info) {
@@ -24,8 +28,11 @@ bool AllocationTable::remove(void *Key, AllocationInfo &Info) {
   auto It = Allocations.find(address(Key));
   if (It == Allocations.end())
     return false;
-  if (It->second.ImplicitArg)
+  if (It->second.ImplicitArg) {
     --ImplicitCounts[It->second.Kind];
+    ImplicitKeys.erase(It->first);
+    ImplicitListStale = true;
+  }
   Info = It->second;
   Allocations.erase(It);
   return true;
@@ -78,7 +85,11 @@ bool AllocationTable::hasImplicit(int32_t Kind) {
 
 void AllocationTable::collectImplicit(std::vector<void *> &Keys) {
   std::lock_guard<std::mutex> Guard(Lock);
-  for (const auto &Record : Allocations)
-    if (Record.second.ImplicitArg)
-      Keys.push_back(reinterpret_cast<void *>(Record.first));
+  if (ImplicitListStale) {
+    ImplicitList.clear();
+    for (uintptr_t Key : ImplicitKeys)
+      ImplicitList.push_back(reinterpret_cast<void *>(Key));
+    ImplicitListStale = false;
+  }
+  Keys.insert(Keys.end(), ImplicitList.begin(), ImplicitList.end());
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct AllocationInfo {
@@ -21,7 +22,13 @@ struct AllocationInfo {
 struct AllocationTable {
   std::map<uintptr_t, AllocationInfo> Allocations; // keyed by the handed-out address
   std::map<int32_t, int32_t> ImplicitCounts;       // per kind, records with ImplicitArg set
-  std::mutex Lock;                                 // guards both maps
+  // Keys of the records with ImplicitArg set, and their list as collectImplicit hands it out,
+  // rebuilt only after the set changed: launches read it on every call, while the table itself
+  // may hold many more allocations.
+  std::set<uintptr_t> ImplicitKeys;
+  std::vector<void *> ImplicitList;
+  bool ImplicitListStale = false;
+  std::mutex Lock; // guards every member
 
   // Inserts the record unless the key is present; the implicit count grows either way.
   void add(void *Key, void *Base, uint64_t Size, int32_t Kind, bool ImplicitArg);
