@@ -103,7 +103,8 @@ template <typename R, typename... P> struct CLTracer<R(CL_API_CALL *)(P...)> {
   }
 };
 
-#define CL_TRACE_ARG(Name, Class) CLTraceArg{#Name, CLArgClass::Class}
+#define CL_TRACE_ARG(Name, Class)                                                                  \
+  CLTraceArg { #Name, CLArgClass::Class }
 #define CL_TRACE_SPEC(Name, ...)                                                                   \
   constexpr CLTraceArg CLTRArgs##Name[] = {__VA_ARGS__};                                           \
   constexpr CLTraceSpec CLTRSpec##Name = {"CLTR" #Name, CLTRArgs##Name, std::size(CLTRArgs##Name)};
@@ -116,8 +117,7 @@ template <typename R, typename... P> struct CLTracer<R(CL_API_CALL *)(P...)> {
 } // namespace
 
 #define CL_TRACE_IMPORT(Name, ...)                                                                 \
-  decltype(&Name) const CLTR##Name =                                                               \
-      &CLTracer<decltype(&Name)>::call<CLTRSpec##Name, &Name>;
+  decltype(&Name) const CLTR##Name = &CLTracer<decltype(&Name)>::call<CLTRSpec##Name, &Name>;
 #define CL_TRACE_BY_ADDRESS(Name, ...)                                                             \
   CLBoundTrace<Name##_fn>::Variant const CLTR##Name =                                              \
       &CLTracer<Name##_fn>::callThrough<CLTRSpec##Name>;

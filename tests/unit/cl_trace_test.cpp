@@ -98,14 +98,17 @@ TEST(CallTrace, CompleteOutputPerCall) {
        CL_SUCCESS,
        [&]() -> Lines {
          return {"CL_CALLER: clGetPlatformIDs ( 1, &Found, nullptr )",
-                 "CL_CALLEE: clGetPlatformIDs (", "    num_entries = 1",
-                 "    platforms = " + hex(&Found), "    num_platforms = 0x0000000000000000", ")"};
+                 "CL_CALLEE: clGetPlatformIDs (",
+                 "    num_entries = 1",
+                 "    platforms = " + hex(&Found),
+                 "    num_platforms = 0x0000000000000000",
+                 ")"};
        },
        nullptr},
       {"a parameter name and a size",
        [&] {
-         cl_int R = CL_CALL("__tgt_rtl_get_device_name", clGetDeviceInfo, F.Device,
-                            0x102B, sizeof(Name), Name, nullptr);
+         cl_int R = CL_CALL("__tgt_rtl_get_device_name", clGetDeviceInfo, F.Device, 0x102B,
+                            sizeof(Name), Name, nullptr);
          EXPECT_NE(Name[0], '\0');
          return R;
        },
@@ -113,9 +116,12 @@ TEST(CallTrace, CompleteOutputPerCall) {
        [&]() -> Lines {
          return {"CL_CALLER: clGetDeviceInfo ( F.Device, 0x102B, sizeof(Name), Name, "
                  "nullptr )",
-                 "CL_CALLEE: clGetDeviceInfo (", "    device = " + hex(F.Device),
-                 "    param_name = 4139", "    param_value_size = 64",
-                 "    param_value = " + hex(Name), "    param_value_size_ret = 0x0000000000000000",
+                 "CL_CALLEE: clGetDeviceInfo (",
+                 "    device = " + hex(F.Device),
+                 "    param_name = 4139",
+                 "    param_value_size = 64",
+                 "    param_value = " + hex(Name),
+                 "    param_value_size_ret = 0x0000000000000000",
                  ")"};
        },
        nullptr},
@@ -127,9 +133,12 @@ TEST(CallTrace, CompleteOutputPerCall) {
        CL_INVALID_DEVICE_TYPE,
        [&]() -> Lines {
          return {"CL_CALLER: clGetDeviceIDs ( F.Platform, AboveBit32, 1, &FoundDevice, nullptr )",
-                 "CL_CALLEE: clGetDeviceIDs (", "    platform = " + hex(F.Platform),
-                 "    device_type = 4294967300", "    num_entries = 1",
-                 "    devices = " + hex(&FoundDevice), "    num_devices = 0x0000000000000000",
+                 "CL_CALLEE: clGetDeviceIDs (",
+                 "    platform = " + hex(F.Platform),
+                 "    device_type = 4294967300",
+                 "    num_entries = 1",
+                 "    devices = " + hex(&FoundDevice),
+                 "    num_devices = 0x0000000000000000",
                  ")"};
        },
        "Error: __tgt_rtl_number_of_devices:clGetDeviceIDs failed with error code -31, "
@@ -143,13 +152,19 @@ TEST(CallTrace, CompleteOutputPerCall) {
        CL_SUCCESS,
        [&]() -> Lines {
          return {"CL_CALLER: clHostMemAllocTARNO ( F.Context, nullptr, 64, 0 )",
-                 "CL_CALLEE: clHostMemAllocTARNO (", "    context = " + hex(F.Context),
-                 "    properties = 0x0000000000000000", "    size = 64", "    alignment = 0",
-                 "    errcode_ret = " + hex(&Rc), ")"};
+                 "CL_CALLEE: clHostMemAllocTARNO (",
+                 "    context = " + hex(F.Context),
+                 "    properties = 0x0000000000000000",
+                 "    size = 64",
+                 "    alignment = 0",
+                 "    errcode_ret = " + hex(&Rc),
+                 ")"};
        },
        nullptr},
       {"a function fetched by address, failing",
-       [&] { return CL_CALL_PTR("__tgt_rtl_data_delete", clMemFreeTARNO, F.MemFree, nullptr, Mem); },
+       [&] {
+         return CL_CALL_PTR("__tgt_rtl_data_delete", clMemFreeTARNO, F.MemFree, nullptr, Mem);
+       },
        CL_INVALID_CONTEXT,
        [&]() -> Lines {
          return {"CL_CALLER: clMemFreeTARNO ( nullptr, Mem )", "CL_CALLEE: clMemFreeTARNO (",
@@ -158,7 +173,9 @@ TEST(CallTrace, CompleteOutputPerCall) {
        "Error: __tgt_rtl_data_delete:clMemFreeTARNO failed with error code -34, "
        "CL_INVALID_CONTEXT"},
       {"a function fetched by address, freeing",
-       [&] { return CL_CALL_PTR("__tgt_rtl_data_delete", clMemFreeTARNO, F.MemFree, F.Context, Mem); },
+       [&] {
+         return CL_CALL_PTR("__tgt_rtl_data_delete", clMemFreeTARNO, F.MemFree, F.Context, Mem);
+       },
        CL_SUCCESS,
        [&]() -> Lines {
          return {"CL_CALLER: clMemFreeTARNO ( F.Context, Mem )", "CL_CALLEE: clMemFreeTARNO (",
