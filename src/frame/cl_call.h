@@ -11,10 +11,12 @@
 //
 // With the start-up debug level below 2 a call costs one comparison and the call itself. At level 2
 // and above the call site's own argument text (captured at compile time) is logged as
-// "CL_CALLER" and the call goes through the tracing layer.
+// "CL_CALLER" and the call goes through the tracing layer (cl_trace.h), which logs the callee and
+// its argument values; a function the layer does not list is then called directly.
 #ifndef FRAME_CL_CALL_H
 #define FRAME_CL_CALL_H
 
+#include "frame/cl_trace.h"
 #include "frame/debug.h"
 #include "frame/opencl.h"
 
@@ -33,16 +35,6 @@ inline cl_int warnCLResult(cl_int Rc, const char *Operation, const char *Functio
     reportCLWarning(Operation, Function, Rc);
   return Rc;
 }
-
-// The tracing layer's variant of a function: CLTR<name>, taking the function pointer first for
-// extension functions. Until a variant exists for a function the call is forwarded unchanged.
-template <typename Fn, typename... Args> inline auto forwardCLCall(Fn F, Args... A) {
-  return F(A...);
-}
-#ifndef CL_TRACED
-#define CL_TRACED(Fn) Fn
-#define CL_TRACED_PTR(Name, Ptr, ...) forwardCLCall(Ptr, __VA_ARGS__)
-#endif
 
 #define CL_INVOKE(Fn, ...)                                                                         \
   (StartupDebugLevel < 2                                                                           \
