@@ -1,5 +1,5 @@
-// The device side of a small OpenMP program, written as its compiler would lay it out: two target
-// regions, one declare-target variable, the offload table that names them (sorted by name, with
+// The device side of a small OpenMP program, written as its compiler would lay it out: three
+// target regions (two teams regions and a loop region), two declare-target variables, the offload table that names them (sorted by name, with
 // the device addresses of the names), a kernel info record per region and the program data record
 // the plugin fills in.
 
@@ -31,12 +31,14 @@ typedef struct {
 __global int demo_counter = 42;
 __global long demo_scale[4] = {1, 2, 3, 4};
 
+__global char name_grid[] = "__omp_offloading_demo_grid_l40";
 __global char name_saxpy[] = "__omp_offloading_demo_saxpy_l12";
 __global char name_sum[] = "__omp_offloading_demo_sum_l30";
 __global char name_counter[] = "demo_counter";
 __global char name_scale[] = "demo_scale";
 
 __global offload_table_entry __omp_offloading_entries_table[] = {
+    {{0, name_grid, 0, 0, 0}, sizeof(name_grid)},
     {{0, name_saxpy, 0, 0, 0}, sizeof(name_saxpy)},
     {{0, name_sum, 0, 0, 0}, sizeof(name_sum)},
     {{&demo_counter, name_counter, sizeof(demo_counter), 0, 0}, sizeof(name_counter)},
@@ -54,9 +56,19 @@ __kernel void __omp_offloading_demo_saxpy_l12(__global float *y, float a) {
   y[i] = a * y[i] + (float)demo_scale[i % 4];
 }
 
-__kernel void __omp_offloading_demo_sum_l30(__global long *out, __global const long *in, int n) {
+// One work-item adds up n values and the counter. Scalars without a kernel info record arrive as
+// 8-byte values.
+__kernel void __omp_offloading_demo_sum_l30(__global long *out, __global const long *in, long n) {
   long s = demo_counter;
-  for (int i = 0; i < n; ++i)
+  for (long i = 0; i < n; ++i)
     s += in[i];
   *out = s;
+}
+
+// A loop region over a rows x cols grid, one work-item per iteration: the ND-range may round the
+// iteration space up to whole work-groups.
+__kernel void __omp_offloading_demo_grid_l40(__global long *out, long cols, long rows) {
+  long i = get_global_id(0), j = get_global_id(1);
+  if (i < cols && j < rows)
+    out[j * cols + i] = j * 1000 + i;
 }
