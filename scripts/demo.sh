@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the demo: the plugin loaded and driven as the host runtime does, with
-# the plugin's debug output on.
+# the plugin's debug output and its profile table on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -8,4 +8,4 @@ bash scripts/build.sh
 # unified shared memory and SPIR-V support the plugin needs.
 export OPENCL_LAYERS=${OPENCL_LAYERS:-$PWD/build/lib/libomptarget_cl_layer.so}
 LIBOMPTARGET_DEBUG=${LIBOMPTARGET_DEBUG:-1} LIBOMPTARGET_DEVICETYPE=${LIBOMPTARGET_DEVICETYPE:-cpu} \
-  ./build/demo/offload_demo
+  LIBOMPTARGET_PLUGIN_PROFILE=${LIBOMPTARGET_PLUGIN_PROFILE:-T} ./build/demo/offload_demo
