@@ -3,15 +3,18 @@
 // options, with image I in the section "__openmp_offload_spirv_I". The ELF file is written by
 // LLVM's YAML-to-object converter.
 //
-//   omptarget-package -o OUT [--native] [--compile-options TEXT] [--link-options TEXT] IMAGE...
+//   omptarget-package -o OUT [--native] [--format N] [--compile-options TEXT]
+//                     [--link-options TEXT] IMAGE...
 //
 // Options apply to the images named after them; --native marks the following images as native
-// device binaries instead of SPIR-V.
+// device binaries instead of SPIR-V, --format gives them any format number (a test writes
+// formats the plugin does not know).
 #include "llvm/ObjectYAML/yaml2obj.h"
 #include "llvm/Support/YAMLTraits.h"
 #include "llvm/Support/raw_ostream.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -22,7 +25,7 @@ namespace {
 
 struct PackagedImage {
   std::string Bytes;
-  bool Native = false;
+  unsigned Format = 1; // 0 native, 1 SPIR-V
   std::string CompileOptions;
   std::string LinkOptions;
 };
@@ -52,7 +55,7 @@ std::string containerYaml(const std::vector<PackagedImage> &Images) {
   addNote(Yaml, 2, std::to_string(Images.size()));
   for (size_t I = 0; I < Images.size(); ++I) {
     const PackagedImage &Image = Images[I];
-    std::string Aux = std::to_string(I) + '\0' + (Image.Native ? "0" : "1") + '\0' +
+    std::string Aux = std::to_string(I) + '\0' + std::to_string(Image.Format) + '\0' +
                       Image.CompileOptions + '\0' + Image.LinkOptions;
     addNote(Yaml, 3, Aux);
   }
@@ -63,8 +66,8 @@ std::string containerYaml(const std::vector<PackagedImage> &Images) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: omptarget-package -o OUT [--native] [--compile-options TEXT] "
-                       "[--link-options TEXT] IMAGE...\n");
+  std::fprintf(stderr, "usage: omptarget-package -o OUT [--native] [--format N] "
+                       "[--compile-options TEXT] [--link-options TEXT] IMAGE...\n");
   return 2;
 }
 
@@ -80,7 +83,14 @@ int main(int argc, char **argv) {
     if (Arg == "-o" && HasValue) {
       Output = argv[++I];
     } else if (Arg == "--native") {
-      Next.Native = true;
+      Next.Format = 0;
+    } else if (Arg == "--format" && HasValue) {
+      char *End = nullptr;
+      const char *Text = argv[++I];
+      unsigned long Format = std::strtoul(Text, &End, 10);
+      if (End == Text || *End || Format > 0xFFFFFFFFul)
+        return usage();
+      Next.Format = static_cast<unsigned>(Format);
     } else if (Arg == "--compile-options" && HasValue) {
       Next.CompileOptions = argv[++I];
     } else if (Arg == "--link-options" && HasValue) {
