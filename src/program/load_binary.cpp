@@ -92,6 +92,8 @@ static void addBuildOption(const char *Text, std::string &Option, const char *Me
 }
 
 void __tgt_rtl_add_build_options(const char *CompileOptions, const char *LinkOptions) {
+  if (!DeviceInfo)
+    return;
   PluginOptions &Option = DeviceInfo->Option;
   addBuildOption(CompileOptions, Option.UserCompilationOptions,
                  "Respecting LIBOMPTARGET_OPENCL_COMPILATION_OPTIONS=%s\n");

@@ -51,7 +51,8 @@ TEST(DeviceInit, BadDeviceNumbers) {
       DataAllocInfo Info;
       std::printf("%d %d %d %d | ", P.get_context_handle(Id) != nullptr,
                   P.get_device_name(Id, Buf, sizeof(Buf)) != nullptr,
-                  P.is_supported_device(Id, 1), P.get_device_info(Id, 14, sizeof(Buf), Buf, nullptr));
+                  P.is_supported_device(Id, 1),
+                  P.get_device_info(Id, 14, sizeof(Buf), Buf, nullptr));
       std::printf("%d %d %d %d %d %d %d %d %d ", P.data_alloc(Id, 4, nullptr, 0) != nullptr,
                   P.data_alloc_base(Id, 4, Ptr, Ptr, 2) != nullptr,
                   P.data_aligned_alloc(Id, 8, 4, 0) != nullptr,
@@ -71,10 +72,10 @@ TEST(DeviceInit, BadDeviceNumbers) {
       << R.Stderr;
   // One message per refused call.
   std::vector<std::string> Lines = splitLines(R.Stderr);
-  for (auto [Id, Count] : {std::pair{-1, 20}, {1, 20}, {0, 15}})
-    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), Prefix + "Bad device ID " + std::to_string(Id)),
-              Count)
-        << Id;
+  for (auto [Id, Count] : {std::pair{-1, 20}, {1, 20}, {0, 15}}) {
+    std::string Line = Prefix + "Bad device ID " + std::to_string(Id);
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), Line), Count) << Id;
+  }
 }
 
 TEST(DeviceInit, SecondCallsAnswerAsTheFirstAndNothingRunsAfterShutdown) {
@@ -341,7 +342,8 @@ TEST(DeviceInit, CallTextsOfDiscoveryInitialisationAndShutdown) {
       "clGetDeviceIDs ( ID, DeviceInfo->Option.DeviceType, 0, nullptr, &NumDevices )",
       "clGetDeviceIDs ( ID, DeviceInfo->Option.DeviceType, NumDevices, Devices.data(), nullptr )"};
   Expected.insert(Expected.end(), 12,
-                  "clGetExtensionFunctionAddressForPlatform ( platform, ExtensionFunctionNames[i] )");
+                  "clGetExtensionFunctionAddressForPlatform ( platform, "
+                  "ExtensionFunctionNames[i] )");
   Expected.insert(Expected.end(),
                   {"clCreateContext ( ContextProperties, 1, &Device, nullptr, nullptr )",
                    "clCreateCommandQueueWithProperties ( Context, CLDeviceId, QProperties.data() )",
@@ -360,7 +362,8 @@ TEST(DeviceInit, CallTextsOfDiscoveryInitialisationAndShutdown) {
                             "0x101E, sizeof(GlobalMemCacheSize), &GlobalMemCacheSize",
                             "0x1010, sizeof(MaxMemAllocSize), &MaxMemAllocSize",
                             "0x100C, sizeof(MaxClockFrequency), &MaxClockFrequency"})
-    Expected.push_back(std::string("clGetDeviceInfo ( ID, ") + Param + (std::strstr(Param, "Buf") ? " )" : ", nullptr )"));
+    Expected.push_back(std::string("clGetDeviceInfo ( ID, ") + Param +
+                       (std::strstr(Param, "Buf") ? " )" : ", nullptr )"));
   Expected.insert(Expected.end(), {"clReleaseCommandQueue ( DeviceInfo->Queues[I] )",
                                    "clReleaseContext ( DeviceInfo->Contexts[I] )"});
   EXPECT_EQ(Calls, Expected);
