@@ -1,8 +1,11 @@
 // Requirement flags and device initialisation.
 #include "device/device_setup.h"
 #include "frame/cl_call.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
+
+#include <array>
 
 namespace {
 
@@ -25,13 +28,13 @@ bool createContextAndQueue(int32_t DeviceNum) {
       return false;
     DI.Contexts[DeviceNum] = Context;
   }
-  cl_queue_properties QProperties[] = {
+  std::array<cl_queue_properties, 3> QProperties = {
       0x1093, (DI.Option.Flags & OptionFlagProfile) ? cl_queue_properties(2) : 0, 0};
   cl_context Context = DI.getContext(DeviceNum);
   cl_device_id CLDeviceId = Device;
   cl_int Rc = CL_SUCCESS;
   cl_command_queue Queue = CL_INVOKE_RC(clCreateCommandQueueWithProperties, Rc, Context,
-                                        CLDeviceId, QProperties);
+                                        CLDeviceId, QProperties.data());
   if (CL_CHECK_RC(Op, clCreateCommandQueueWithProperties, Rc) != CL_SUCCESS) {
     DP("Error: Failed to create CommandQueue: %d\n", Rc);
     if (!DI.singleContext()) {
@@ -60,15 +63,19 @@ extern "C" {
 
 int64_t __tgt_rtl_init_requires(int64_t Flags) {
   DP("Initialize requires flags to %lld\n", static_cast<long long>(Flags));
-  DeviceInfo->RequiresFlags = static_cast<uint64_t>(Flags);
+  if (DeviceInfo)
+    DeviceInfo->RequiresFlags = static_cast<uint64_t>(Flags);
   return Flags;
 }
 
 int32_t __tgt_rtl_init_device(int32_t DeviceId) {
-  PluginDeviceInfo &DI = *DeviceInfo;
-  if (DeviceId < 0 || static_cast<uint32_t>(DeviceId) >= DI.NumDevices) {
-    DP("Bad device ID %d\n", DeviceId);
+  if (!checkDeviceId(DeviceId, false))
     return -1;
+  PluginDeviceInfo &DI = *DeviceInfo;
+  // A second initialisation would replace the live context and queue: the first one stands.
+  if (DI.Initialized[DeviceId]) {
+    DP("Device %d is already initialized\n", DeviceId);
+    return 0;
   }
   if ((DI.RequiresFlags & RequiresUnifiedSharedMemory) && DI.Option.DeviceType == DeviceTypeGPU) {
     warningMessage("Warning: Required \"unified_shared_memory\" is not supported.\n");

@@ -75,6 +75,7 @@ bool queryProperties(cl_device_id ID, bool HasDeviceAttributeQuery, DeviceProper
 
 int32_t getDeviceProperties(int32_t DeviceNum, bool HasDeviceAttributeQuery) {
   DevicePropertiesTy &P = DeviceInfo->DeviceProperties[DeviceNum];
+  P = DevicePropertiesTy(); // a retried initialisation must not append the name twice
   if (!queryProperties(DeviceInfo->Devices[DeviceNum], HasDeviceAttributeQuery, P))
     return -1;
   P.NumHWThreads = P.NumThreadsPerEU * P.NumEUs;

@@ -1,5 +1,6 @@
 // The host runtime's questions about an initialised device, answered from the plugin's state.
 #include "frame/cl_call.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
 
@@ -39,9 +40,17 @@ DeviceInfoValue deviceInfoValue(const DevicePropertiesTy &P, uint32_t Kind) {
 
 extern "C" {
 
-void *__tgt_rtl_get_context_handle(int32_t DeviceId) { return DeviceInfo->getContext(DeviceId); }
+// The queries answer from discovery and initialisation; a device number beyond the count gets
+// the failure answer.
+void *__tgt_rtl_get_context_handle(int32_t DeviceId) {
+  if (!checkDeviceId(DeviceId, false))
+    return nullptr;
+  return DeviceInfo->getContext(DeviceId);
+}
 
 char *__tgt_rtl_get_device_name(int32_t DeviceId, char *Buf, size_t BufMax) {
+  if (!checkDeviceId(DeviceId, false))
+    return nullptr;
   if (CL_CALL("__tgt_rtl_get_device_name", clGetDeviceInfo, DeviceInfo->Devices[DeviceId], 0x102B,
               BufMax, Buf, nullptr) != CL_SUCCESS)
     return nullptr;
@@ -49,6 +58,8 @@ char *__tgt_rtl_get_device_name(int32_t DeviceId, char *Buf, size_t BufMax) {
 }
 
 int32_t __tgt_rtl_is_supported_device(int32_t DeviceId, uint64_t DeviceTypes) {
+  if (!checkDeviceId(DeviceId, false))
+    return 0;
   if (DeviceTypes == 0)
     return 1;
   uint64_t Arch = DeviceInfo->DeviceArchs[DeviceId];
@@ -61,6 +72,8 @@ int32_t __tgt_rtl_is_supported_device(int32_t DeviceId, uint64_t DeviceTypes) {
 
 int32_t __tgt_rtl_get_device_info(int32_t DeviceId, uint32_t Kind, size_t Size, void *Value,
                                   size_t *SizeRet) {
+  if (!checkDeviceId(DeviceId, false))
+    return -1;
   DeviceInfoValue V = deviceInfoValue(DeviceInfo->DeviceProperties[DeviceId], Kind);
   if (V.Size == 0) {
     DP("Unknown device info requested\n");

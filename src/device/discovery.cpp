@@ -74,11 +74,8 @@ void sizeDeviceContainers(PluginDeviceInfo &DI) {
     DI.AllocationTables.push_back(std::make_unique<AllocationTable>());
 }
 
-} // namespace
-
-extern "C" int32_t __tgt_rtl_number_of_devices() {
-  PluginDeviceInfo &DI = *DeviceInfo;
-  DP("Start initializing OpenCL\n");
+// Counts the devices and sizes the containers; on failure 0 with nothing sized.
+int32_t discoverDevices(PluginDeviceInfo &DI) {
   cl_uint Count = 0;
   if (CL_CALL(Op, clGetPlatformIDs, 0, nullptr, &Count) != CL_SUCCESS)
     return 0;
@@ -130,4 +127,18 @@ extern "C" int32_t __tgt_rtl_number_of_devices() {
   if (DI.NumDevices == 0)
     DP("WARNING: No OpenCL devices found.\n");
   return static_cast<int32_t>(DI.NumDevices);
+}
+
+} // namespace
+
+extern "C" int32_t __tgt_rtl_number_of_devices() {
+  if (!DeviceInfo)
+    return 0;
+  PluginDeviceInfo &DI = *DeviceInfo;
+  // The numbering of the first count holds for the whole run: containers sized for it are in use.
+  if (DI.Discovered)
+    return static_cast<int32_t>(DI.NumDevices);
+  DI.Discovered = true;
+  DP("Start initializing OpenCL\n");
+  return discoverDevices(DI);
 }

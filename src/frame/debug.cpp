@@ -82,5 +82,10 @@ void warningMessage(const char *Fmt, ...) {
 void fatalError(const char *Operation, const char *Reason) {
   std::fprintf(stderr, "%s --> ", PluginPrefix);
   std::fprintf(stderr, "Error: %s failed (%s) -- exiting...\n", Operation, Reason);
-  std::exit(1);
+  exitProcess(1);
+}
+
+void exitProcess(int Status) {
+  std::fflush(nullptr);
+  std::_Exit(Status);
 }

@@ -21,6 +21,9 @@ void debugMessageAs(const char *Prefix, const char *Fmt, ...) __attribute__((for
 void warningMessage(const char *Fmt, ...) __attribute__((format(printf, 1, 2)));
 // Reports the failing operation and ends the process with exit status 1.
 [[noreturn]] void fatalError(const char *Operation, const char *Reason);
+// Ends the process with Status after flushing the standard streams, without running the exit
+// handlers: the plugin may be shut down from one of them, and exit must not be entered twice.
+[[noreturn]] void exitProcess(int Status);
 
 // The name of an OpenCL result code; "Unknown Error" outside -70..0.
 const char *getCLErrorName(int32_t Code);

@@ -2,7 +2,6 @@
 
 #include "frame/cl_call.h"
 
-#include <cstdlib>
 
 PluginDeviceInfo *DeviceInfo = nullptr;
 
@@ -32,7 +31,7 @@ using MemFreeFn = cl_int(CL_API_CALL *)(cl_context, void *);
 // A failed release at shutdown leaves the driver in an unknown state: it is fatal.
 void exitOnFailure(cl_int Rc) {
   if (Rc != CL_SUCCESS)
-    std::exit(1);
+    exitProcess(1);
 }
 
 void shutDownDevice(uint32_t I) {
@@ -42,11 +41,11 @@ void shutDownDevice(uint32_t I) {
                    DeviceInfo->DeviceProperties[I].Name, DeviceInfo->Option.ProfileResolution);
   exitOnFailure(CL_CALL("closeRTL", clReleaseCommandQueue, DeviceInfo->Queues[I]));
   DeviceInfo->Queues[I] = nullptr;
-  // The plugin's own device memory; a failed free changes nothing at this point.
+  // The plugin's own device memory; a failed free is reported but changes nothing at this point.
   if (auto MemFree =
           reinterpret_cast<MemFreeFn>(DeviceInfo->extensionFunction(I, ExtMemFree)))
     for (void *Mem : DeviceInfo->OwnedMemory[I])
-      CL_CALL_PTR_LOGGED(clMemFreeTARNO, MemFree, DeviceInfo->getContext(I), Mem);
+      CL_CALL_PTR("closeRTL", clMemFreeTARNO, MemFree, DeviceInfo->getContext(I), Mem);
   DeviceInfo->OwnedMemory[I].clear();
   if (!DeviceInfo->singleContext()) {
     exitOnFailure(CL_CALL("closeRTL", clReleaseContext, DeviceInfo->Contexts[I]));

@@ -44,6 +44,8 @@ struct PluginDeviceInfo {
   std::vector<std::unique_ptr<AllocationTable>> AllocationTables;
   uint64_t RequiresFlags = 0;
   PluginOptions Option;
+  // Set by the first device count; later counts answer from it instead of discovering again.
+  bool Discovered = false;
 
   // The context to use for a device: its platform's in single-context mode, else its own.
   cl_context getContext(int32_t DeviceId) const;

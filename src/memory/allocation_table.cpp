@@ -69,7 +69,9 @@ bool AllocationTable::reaches(void *Ptr, uint64_t Size) {
   if (Above == Allocations.begin())
     return false;
   auto AtOrBelow = std::prev(Above);
-  return AtOrBelow->first + AtOrBelow->second.Size >= P + Size;
+  // Measured from Ptr, so that a huge Size cannot wrap the end of the range around.
+  uintptr_t End = AtOrBelow->first + AtOrBelow->second.Size;
+  return End >= P && Size <= End - P;
 }
 
 bool AllocationTable::hasImplicit(int32_t Kind) {

@@ -18,6 +18,12 @@ void *reportMissing(const char *Op, const char *Function) {
   return nullptr;
 }
 
+// A negative size would reach the driver as an enormous unsigned one.
+void *reportNegativeSize(const char *Op, int64_t Size) {
+  DP("Error: %s: invalid size %lld\n", Op, static_cast<long long>(Size));
+  return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<std::vector<cl_ulong>> makeAllocProperties(int32_t DeviceId, uint64_t Size) {
@@ -38,6 +44,8 @@ AllocationTable &hostAllocationTable(int32_t DeviceId) {
 
 void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, bool ImplicitArg,
                 uint64_t Align) {
+  if (Size < 0)
+    return reportNegativeSize("dataAlloc", Size);
   int64_t Offset = reinterpret_cast<intptr_t>(HstPtr) - reinterpret_cast<intptr_t>(HstBase);
   // A host pointer below its base still needs the base itself to lie inside the allocation.
   int64_t AllocSize = Offset >= 0 ? Size + Offset : (-Offset < Size ? Size : 1 - Offset);
@@ -68,6 +76,8 @@ void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, boo
 }
 
 void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t Align) {
+  if (Size < 0)
+    return reportNegativeSize("dataAllocExplicit", Size);
   ProfilingTimer Timer("DataAlloc", DeviceId);
   Timer.start();
   void *Ptr = nullptr;

@@ -1,6 +1,7 @@
 // The memory entry points: allocation of each kind, realloc, delete and the pointer queries.
 #include "device/extension_api.h"
 #include "frame/cl_call.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "memory/data_alloc.h"
 #include "memory/data_transfer.h"
@@ -8,7 +9,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <memory>
+#include <new>
 
 namespace {
 
@@ -30,6 +32,8 @@ std::optional<AllocationInfo> findRecord(int32_t DeviceId, void *Ptr) {
 extern "C" {
 
 void *__tgt_rtl_data_alloc(int32_t DeviceId, int64_t Size, void *HstPtr, int32_t Kind) {
+  if (!checkDeviceId(DeviceId))
+    return nullptr;
   // Memory mapped for a host object is device memory whatever kind is asked for.
   if (Kind == AllocKindDefault || HstPtr)
     return dataAlloc(DeviceId, Size, HstPtr, HstPtr, HstPtr == nullptr, 0);
@@ -38,17 +42,27 @@ void *__tgt_rtl_data_alloc(int32_t DeviceId, int64_t Size, void *HstPtr, int32_t
 
 void *__tgt_rtl_data_alloc_base(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase,
                                 int32_t AllocOption) {
+  if (!checkDeviceId(DeviceId))
+    return nullptr;
   void *TgtPtr = dataAlloc(DeviceId, Size, HstPtr, HstBase, false, 0);
   if (!TgtPtr || AllocOption != AllocOptionZeroFill)
     return TgtPtr;
   if (Size == 0)
     return submitData(DeviceId, TgtPtr, nullptr, 0) == 0 ? TgtPtr : nullptr;
-  std::vector<char> Zeros(Size, 0);
   // The allocation stays recorded when the fill fails; the host runtime only sees no pointer.
-  return submitData(DeviceId, TgtPtr, Zeros.data(), Size) == 0 ? TgtPtr : nullptr;
+  // A size the host cannot mirror is such a failure, not an exception out of this entry point.
+  std::unique_ptr<char[]> Zeros(new (std::nothrow) char[static_cast<size_t>(Size)]());
+  if (!Zeros) {
+    DP("Error: cannot allocate %zu bytes to zero-fill " DPxMOD "\n", static_cast<size_t>(Size),
+       DPxPTR(TgtPtr));
+    return nullptr;
+  }
+  return submitData(DeviceId, TgtPtr, Zeros.get(), Size) == 0 ? TgtPtr : nullptr;
 }
 
 void *__tgt_rtl_data_aligned_alloc(int32_t DeviceId, uint64_t Align, int64_t Size, int32_t Kind) {
+  if (!checkDeviceId(DeviceId))
+    return nullptr;
   if (Align & (Align - 1)) {
     DP("Error: Alignment %zu is not power of two.\n", static_cast<size_t>(Align));
     return nullptr;
@@ -57,6 +71,15 @@ void *__tgt_rtl_data_aligned_alloc(int32_t DeviceId, uint64_t Align, int64_t Siz
 }
 
 int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr) {
+  if (!checkDeviceId(DeviceId))
+    return -1;
+  // Without the free function nothing can be freed: the record stays and the delete fails.
+  auto Free = reinterpret_cast<clMemBlockingFreeTARNO_fn>(
+      DeviceInfo->extensionFunction(DeviceId, ExtMemBlockingFree));
+  if (!Free) {
+    DP("Error: %s:%s is not available\n", "__tgt_rtl_data_delete", "clMemBlockingFreeTARNO");
+    return -1;
+  }
   AllocationInfo Info;
   bool Found = DeviceInfo->AllocationTables[DeviceId]->remove(TgtPtr, Info);
   if (!Found && DeviceInfo->singleContext())
@@ -65,10 +88,6 @@ int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr) {
     DP("Error: Cannot find memory allocation information for " DPxMOD "\n", DPxPTR(TgtPtr));
     return -1;
   }
-  auto Free = reinterpret_cast<clMemBlockingFreeTARNO_fn>(
-      DeviceInfo->extensionFunction(DeviceId, ExtMemBlockingFree));
-  if (!Free)
-    return 0;
   // A kernel launch binds its arguments and enqueues under the same lock: the memory cannot go
   // away between the two.
   std::lock_guard<std::mutex> Guard(DeviceInfo->Mutexes[DeviceId]);
@@ -77,6 +96,8 @@ int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr) {
 }
 
 void *__tgt_rtl_data_realloc(int32_t DeviceId, void *Ptr, int64_t Size, int32_t Kind) {
+  if (!checkDeviceId(DeviceId))
+    return nullptr;
   if (!Ptr)
     return dataAllocExplicit(DeviceId, Size, explicitKind(Kind), 0);
   std::optional<AllocationInfo> Info = findRecord(DeviceId, Ptr);
@@ -103,8 +124,11 @@ void *__tgt_rtl_data_realloc(int32_t DeviceId, void *Ptr, int64_t Size, int32_t 
     if (!Memcpy ||
         CL_CALL_PTR("__tgt_rtl_data_realloc", clEnqueueMemcpyTARNO, Memcpy,
                     DeviceInfo->Queues[DeviceId], 1, New, Ptr, Info->Size, 0, nullptr,
-                    nullptr) != CL_SUCCESS)
+                    nullptr) != CL_SUCCESS) {
+      // The old allocation stays the caller's; the new one would be reachable by nobody.
+      __tgt_rtl_data_delete(DeviceId, New);
       return nullptr;
+    }
   }
   if (__tgt_rtl_data_delete(DeviceId, Ptr) != 0)
     return nullptr;
@@ -112,6 +136,8 @@ void *__tgt_rtl_data_realloc(int32_t DeviceId, void *Ptr, int64_t Size, int32_t 
 }
 
 int32_t __tgt_rtl_requires_mapping(int32_t DeviceId, void *Ptr, int64_t Size) {
+  if (!checkDeviceId(DeviceId))
+    return 0;
   cl_uint MemType = 0;
   auto Query = reinterpret_cast<clGetMemAllocInfoTARNO_fn>(
       DeviceInfo->extensionFunction(DeviceId, ExtGetMemAllocInfo));
@@ -128,6 +154,8 @@ int32_t __tgt_rtl_requires_mapping(int32_t DeviceId, void *Ptr, int64_t Size) {
 
 int32_t __tgt_rtl_get_data_alloc_info(int32_t DeviceId, int32_t NumPtrs, void **Ptrs,
                                       DataAllocInfo *Infos) {
+  if (!checkDeviceId(DeviceId))
+    return -1;
   AllocationTable &Table = *DeviceInfo->AllocationTables[DeviceId];
   for (int32_t I = 0; I < NumPtrs; ++I) {
     std::optional<AllocationInfo> Info = Table.find(Ptrs[I]);
@@ -145,7 +173,7 @@ int32_t __tgt_rtl_get_data_alloc_info(int32_t DeviceId, int32_t NumPtrs, void **
 }
 
 int32_t __tgt_rtl_is_accessible_addr_range(int32_t DeviceId, const void *Ptr, size_t Size) {
-  if (!Ptr || Size == 0)
+  if (!Ptr || Size == 0 || !checkDeviceId(DeviceId))
     return 0;
   AllocationTable *Table = nullptr;
   switch (getMemAllocType(DeviceId, Ptr)) {
@@ -163,6 +191,8 @@ int32_t __tgt_rtl_is_accessible_addr_range(int32_t DeviceId, const void *Ptr, si
 }
 
 int32_t __tgt_rtl_get_device_from_ptr(const void *Ptr) {
+  if (!DeviceInfo)
+    return -1;
   for (uint32_t I = 0; I < DeviceInfo->NumDevices; ++I) {
     auto Info = DeviceInfo->AllocationTables[I]->findContaining(const_cast<void *>(Ptr));
     if (Info)
@@ -172,6 +202,8 @@ int32_t __tgt_rtl_get_device_from_ptr(const void *Ptr) {
 }
 
 int32_t __tgt_rtl_notify_indirect_access(int32_t DeviceId, const void *Ptr, uint64_t Offset) {
+  if (!checkDeviceId(DeviceId))
+    return -1;
   void *Base = const_cast<char *>(static_cast<const char *>(Ptr)) - Offset;
   DP("Notifying indirect access: " DPxMOD " + %zu\n", DPxPTR(Base), static_cast<size_t>(Offset));
   auto Notify = reinterpret_cast<clVelkIndirectAllocationOffsets_fn>(

@@ -1,5 +1,6 @@
 // Loading an offload image on a device, and the build options the host runtime may add.
 #include "frame/debug.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "memory/data_alloc.h"
 #include "omptargetplugin.h"
@@ -11,11 +12,8 @@
 // The image and its entry table must be usable ranges and the device must be initialised; the
 // host runtime promises this, but a bad descriptor must not bring the process down.
 static bool isLoadable(int32_t DeviceId, const DeviceImage *Image) {
-  if (DeviceId < 0 || static_cast<uint32_t>(DeviceId) >= DeviceInfo->NumDevices ||
-      !DeviceInfo->Initialized[DeviceId]) {
-    DP("Bad device ID %d\n", DeviceId);
+  if (!checkDeviceId(DeviceId))
     return false;
-  }
   if (!Image || !Image->BytesBegin || Image->BytesEnd < Image->BytesBegin ||
       Image->EntryTableEnd < Image->EntryTableBegin ||
       (!Image->EntryTableBegin && Image->EntryTableEnd)) {
@@ -94,6 +92,8 @@ static void addBuildOption(const char *Text, std::string &Option, const char *Me
 }
 
 void __tgt_rtl_add_build_options(const char *CompileOptions, const char *LinkOptions) {
+  if (!DeviceInfo)
+    return;
   PluginOptions &Option = DeviceInfo->Option;
   addBuildOption(CompileOptions, Option.UserCompilationOptions,
                  "Respecting LIBOMPTARGET_OPENCL_COMPILATION_OPTIONS=%s\n");

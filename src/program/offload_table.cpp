@@ -13,6 +13,9 @@
 namespace {
 
 constexpr size_t TableRecordSize = sizeof(OffloadTableEntry);
+// Symbol names are short; a larger size means a corrupt table, whose name address is not to be
+// trusted for a copy of that size either.
+constexpr size_t MaxNameSize = 4096;
 
 } // namespace
 
@@ -67,6 +70,11 @@ bool OpenCLProgramTy::loadOffloadTable(size_t NumEntries) {
     }
     if (!NameTgtAddr) {
       DP("Warning: offload entry (%zu) with invalid name.\n", I);
+      return Fail(I);
+    }
+    if (NameSize > MaxNameSize) {
+      DP("Warning: offload entry (%zu) with name size %zu above %zu.\n", I, NameSize,
+         MaxNameSize);
       return Fail(I);
     }
     Entry.Base.name = static_cast<char *>(std::malloc(NameSize));

@@ -5,8 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include "math_functions.h"
+
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <complex>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -204,3 +211,100 @@ TEST_F(SpirvProgramTest, NotifyCallbackAndBuildOptionsAreKept) {
 }
 
 } // namespace
+
+// The fallback device libraries linked with a module that calls every function they provide:
+// each result is the host C library's, within the device's rounding.
+TEST_F(SpirvProgramTest, FallbackDeviceLibrariesComputeWhatTheHostComputes) {
+  std::vector<cl_program> Inputs = {compiled("devicelib_caller.spv")};
+  for (const char *Name : {"cmath", "cmath-fp64", "complex", "complex-fp64", "cstring"}) {
+    std::ifstream File(std::string(DEVICELIB_DIR) + "/libomp-fallback-" + Name + ".spv",
+                       std::ios::binary);
+    std::vector<char> Il{std::istreambuf_iterator<char>(File), {}};
+    ASSERT_FALSE(Il.empty()) << Name;
+    cl_int Error = CL_SUCCESS;
+    Inputs.push_back(clCreateProgramWithIL(Env.Context, Il.data(), Il.size(), &Error));
+    ASSERT_EQ(Error, CL_SUCCESS) << Name;
+    ASSERT_EQ(clCompileProgram(Inputs.back(), 0, nullptr, "-cl-std=CL2.0", 0, nullptr, nullptr,
+                               nullptr, nullptr),
+              CL_SUCCESS)
+        << Name << programBuildLog(Inputs.back(), Env.Device);
+  }
+  cl_int Error = CL_SUCCESS;
+  cl_program Linked = clLinkProgram(Env.Context, 1, &Env.Device, "", Inputs.size(), Inputs.data(),
+                                    nullptr, nullptr, &Error);
+  ASSERT_EQ(Error, CL_SUCCESS) << programBuildLog(Linked, Env.Device);
+  auto *Out = static_cast<double *>(
+      Env.Usm.SharedMemAlloc(Env.Context, Env.Device, nullptr, 64 * sizeof(double), 0, &Error));
+  ASSERT_NE(Out, nullptr);
+  // Runs one work-item of Name with Out and the scalar arguments.
+  auto Run = [&](const char *Name, auto... Args) {
+    cl_kernel Kernel = clCreateKernel(Linked, Name, &Error);
+    ASSERT_EQ(Error, CL_SUCCESS) << Name;
+    Env.Usm.SetKernelArgMemPointer(Kernel, 0, Out);
+    cl_uint Index = 1;
+    (clSetKernelArg(Kernel, Index++, sizeof(Args), &Args), ...);
+    if (Index == 1)
+      Env.Usm.SetKernelArgMemPointer(Kernel, 1, Out + 4);
+    EXPECT_EQ(runKernel(Env, Kernel, 1, 1), CL_SUCCESS) << Name;
+    clReleaseKernel(Kernel);
+  };
+  auto Compare = [](const char *What, auto *Got, const auto &Want, double Tolerance) {
+    for (size_t I = 0; I < Want.size(); ++I) {
+      double G = Got[I], W = Want[I].second;
+      EXPECT_TRUE((std::isnan(G) && std::isnan(W)) ||
+                  std::fabs(G - W) <= Tolerance * std::max(1.0, std::fabs(W)))
+          << What << " " << Want[I].first << ": " << G << ", not " << W;
+    }
+  };
+  auto CheckMath = [&](auto X, auto Y, const char *Name, double Tolerance) {
+    using Real = decltype(X);
+    std::vector<std::pair<const char *, Real>> Want;
+#define UNARY(name) Want.push_back({#name, std::name(X)});
+#define BINARY(name) Want.push_back({#name, std::name(X, Y)});
+    DEVICELIB_MATH_FUNCTIONS(UNARY, BINARY)
+#undef UNARY
+#undef BINARY
+    Run(Name, X, Y);
+    Compare(Name, reinterpret_cast<const Real *>(Out), Want, Tolerance);
+  };
+  auto CheckOthers = [&](auto X, auto Y, auto U, auto V, const char *Name, double Tolerance) {
+    using Real = decltype(X);
+    std::complex<Real> Z(X, Y), W(U, V);
+    int Exponent = 0;
+    Real Integral = 0, Fraction = std::frexp(X, &Exponent), Rest = std::modf(X, &Integral);
+    std::complex<Real> Pairs[] = {std::conj(Z), Z * W,        Z / W,
+                                  std::exp(Z),  std::log(Z), std::sqrt(Z)};
+    std::vector<std::pair<const char *, Real>> Want = {
+        {"fma", std::fma(X, Y, U)}, {"ldexp", std::ldexp(X, 3)}, {"frexp", Fraction},
+        {"frexp exponent", Real(Exponent)}, {"modf", Rest}, {"modf integral", Integral},
+        {"sincos sin", std::sin(X)}, {"sincos cos", std::cos(X)}, {"cabs", std::abs(Z)},
+        {"carg", std::arg(Z)}};
+    const char *PairNames[] = {"conj", "mul", "div", "cexp", "clog", "csqrt"};
+    for (size_t I = 0; I < 6; ++I) {
+      Want.push_back({PairNames[I], Pairs[I].real()});
+      Want.push_back({PairNames[I], Pairs[I].imag()});
+    }
+    Run(Name, X, Y, U, V);
+    Compare(Name, reinterpret_cast<const Real *>(Out), Want, Tolerance);
+  };
+  // Arguments inside and outside the domains of the inverse functions.
+  for (auto [X, Y] : {std::pair{0.5, 0.25}, std::pair{1.5, -2.0}}) {
+    CheckMath(float(X), float(Y), "math_float", 1e-5);
+    CheckMath(X, Y, "math_double", 1e-12);
+  }
+  CheckOthers(1.25f, -0.75f, 0.5f, 2.0f, "others_float", 1e-5);
+  CheckOthers(1.25, -0.75, 0.5, 2.0, "others_double", 1e-12);
+
+  std::memset(Out, 0, 64);
+  Run("strings");
+  const auto *Bytes = reinterpret_cast<const unsigned char *>(Out);
+  const auto *Cmp = reinterpret_cast<const int *>(Out + 4);
+  EXPECT_EQ(std::vector<unsigned char>(Bytes, Bytes + 8),
+            (std::vector<unsigned char>{0, 0x5A, 0x5A, 0x5A, 'a', 'b', 'c', 0}));
+  EXPECT_EQ(std::vector<int>(Cmp, Cmp + 3), (std::vector<int>{-1, 1, 0}));
+
+  Env.Usm.MemFree(Env.Context, Out);
+  clReleaseProgram(Linked);
+  for (cl_program Program : Inputs)
+    clReleaseProgram(Program);
+}

@@ -47,6 +47,7 @@ TEST(Discovery, PlatformSelection) {
     EnvironmentList Env;
     int Count;
     std::vector<std::string> Names; // of devices 0.. after initialisation
+    std::string Error = "";         // the error line a failed query writes
   } Cases[] = {
       {"versions 2.0, 2.1, 3.0",
        "platform version=\"OpenCL 2.0 old\"\ndevice type=gpu name=A\n"
@@ -73,7 +74,13 @@ TEST(Discovery, PlatformSelection) {
       {"version query failure skips that platform",
        "platform version=\"OpenCL 3.0 a\"\ndevice type=gpu name=A\n"
        "platform version=\"OpenCL 3.0 b\"\ndevice type=gpu name=B\n",
-       "fail clGetPlatformInfo nth=1 err=-30", {}, 1, {"B"}},
+       "fail clGetPlatformInfo nth=1 err=-30", {}, 1, {"B"},
+       "clGetPlatformInfo failed with error code -30, CL_INVALID_VALUE"},
+      {"text query failure skips that platform",
+       "platform version=\"OpenCL 3.0 a\"\ndevice type=gpu name=A\n"
+       "platform version=\"OpenCL 3.0 b\"\ndevice type=gpu name=B\n",
+       "fail clGetPlatformInfo nth=2 err=-5", {}, 1, {"B"},
+       "clGetPlatformInfo failed with error code -5, CL_OUT_OF_RESOURCES"},
       {"device count failure skips that platform",
        "platform version=\"OpenCL 3.0 a\"\ndevice type=gpu name=A\n"
        "platform version=\"OpenCL 3.0 b\"\ndevice type=gpu name=B\n",
@@ -82,15 +89,21 @@ TEST(Discovery, PlatformSelection) {
        "platform version=\"OpenCL 3.0 a\"\ndevice type=gpu name=A\n"
        "platform version=\"OpenCL 3.0 b\"\ndevice type=gpu name=B\n",
        "fail clCreateContext nth=1 err=-6", {{"LIBOMPTARGET_USE_SINGLE_CONTEXT", "1"}}, 1, {"B"}},
-      {"no platform", "no-platforms\n", "", {}, 0, {}},
+      {"no platform", "no-platforms\n", "", {}, 0, {},
+       "clGetPlatformIDs failed with error code -1001, Unknown Error"},
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Title);
     std::vector<int32_t> Ids;
     for (int32_t I = 0; I < static_cast<int32_t>(C.Names.size()); ++I)
       Ids.push_back(I);
-    ChildResult R = run(C.Layout, C.Faults, C.Env, countAndInit(Ids));
+    ChildResult R = run(C.Layout, C.Faults, debugEnv(C.Env), countAndInit(Ids));
     ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+    if (!C.Error.empty()) {
+      EXPECT_TRUE(hasLine(R.Stderr, "Target OPENCL RTL --> Error: __tgt_rtl_number_of_devices:" +
+                                        C.Error))
+          << R.Stderr;
+    }
     EXPECT_TRUE(hasLine(R.Stdout, "count=" + std::to_string(C.Count))) << R.Stdout;
     for (size_t I = 0; I < C.Names.size(); ++I) {
       EXPECT_TRUE(hasLine(R.Stdout, "init " + std::to_string(I) + "=0")) << R.Stdout << R.Stderr;

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -39,11 +42,63 @@ TEST(DeviceInit, BadDeviceNumbers) {
   ChildResult R = run(OneGPU, "", {}, [](HostPlugin &P, const fakecl_control_v1 &) {
     P.number_of_devices();
     std::printf("%d %d\n", P.init_device(-1), P.init_device(1));
+    // Every entry point with a device number answers its failure value; device 0 is discovered
+    // but not initialised, which only the queries accept.
+    for (int32_t Id : {-1, 1, 0}) {
+      char Buf[8] = "";
+      int V = 0;
+      void *Ptr = &V;
+      DataAllocInfo Info;
+      std::printf("%d %d %d %d | ", P.get_context_handle(Id) != nullptr,
+                  P.get_device_name(Id, Buf, sizeof(Buf)) != nullptr,
+                  P.is_supported_device(Id, 1),
+                  P.get_device_info(Id, 14, sizeof(Buf), Buf, nullptr));
+      std::printf("%d %d %d %d %d %d %d %d %d ", P.data_alloc(Id, 4, nullptr, 0) != nullptr,
+                  P.data_alloc_base(Id, 4, Ptr, Ptr, 2) != nullptr,
+                  P.data_aligned_alloc(Id, 8, 4, 0) != nullptr,
+                  P.data_realloc(Id, Ptr, 8, 0) != nullptr, P.data_delete(Id, Ptr),
+                  P.requires_mapping(Id, Ptr, 4), P.get_data_alloc_info(Id, 1, &Ptr, &Info),
+                  P.is_accessible_addr_range(Id, Ptr, 4), P.notify_indirect_access(Id, Ptr, 0));
+      std::printf("%d %d %d %d %d %d\n", P.data_submit(Id, Ptr, &V, 4),
+                  P.data_submit_async(Id, Ptr, &V, 4, nullptr), P.data_retrieve(Id, &V, Ptr, 4),
+                  P.data_retrieve_async(Id, &V, Ptr, 4, nullptr),
+                  P.data_exchange(Id, Ptr, Id, &V, 4), P.load_binary(Id, nullptr) != nullptr);
+    }
     return 0;
   });
-  EXPECT_EQ(R.Stdout, "-1 -1\n");
-  EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Bad device ID -1"));
-  EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Bad device ID 1"));
+  const std::string Refused = "0 0 0 0 -1 0 -1 0 -1 -1 -1 -1 -1 -1 0\n";
+  EXPECT_EQ(R.Stdout, "-1 -1\n0 0 0 -1 | " + Refused + "0 0 0 -1 | " + Refused + "0 1 1 0 | " +
+                          Refused)
+      << R.Stderr;
+  // One message per refused call.
+  std::vector<std::string> Lines = splitLines(R.Stderr);
+  for (auto [Id, Count] : {std::pair{-1, 20}, {1, 20}, {0, 15}}) {
+    std::string Line = Prefix + "Bad device ID " + std::to_string(Id);
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), Line), Count) << Id;
+  }
+}
+
+TEST(DeviceInit, SecondCallsAnswerAsTheFirstAndNothingRunsAfterShutdown) {
+  ChildResult R = run(OneGPU, "", {}, [](HostPlugin &P, const fakecl_control_v1 &Fake) {
+    P.register_lib(nullptr);
+    int32_t First = P.number_of_devices();
+    std::printf("count=%d,%d\n", First, P.number_of_devices());
+    int32_t Init = P.init_device(0);
+    std::printf("init=%d,%d\n", Init, P.init_device(0));
+    char Name[16] = "";
+    P.get_device_info(0, 0, sizeof(Name), Name, nullptr);
+    std::printf("name=%s live=%zu,%zu\n", Name, Fake.live_objects("context"),
+                Fake.live_objects("queue"));
+    P.unregister_lib(nullptr);
+    int32_t Register = P.register_lib(nullptr);
+    int32_t Count = P.number_of_devices();
+    std::printf("after shutdown=%d,%d,%d\n", Register, Count, P.init_device(0));
+    return 0;
+  });
+  EXPECT_EQ(R.Stdout, "count=1,1\ninit=0,0\nname=G live=1,1\nafter shutdown=-1,0,-1\n")
+      << R.Stderr;
+  std::vector<std::string> Lines = splitLines(R.Stderr);
+  EXPECT_EQ(std::count(Lines.begin(), Lines.end(), Prefix + "Start initializing OpenCL"), 1);
 }
 
 TEST(DeviceInit, FailuresAndTheirMessages) {
@@ -134,14 +189,19 @@ TEST(DeviceInit, PropertiesArchitectureAndPrintedBlock) {
                           std::printf("init=%d\n", P.init_device(0));
                           std::printf("match=%d %d\n", P.is_supported_device(0, C.MaskA),
                                       P.is_supported_device(0, C.MaskB));
-                          uint64_t Global = 0;
-                          P.get_device_info(0, 11, sizeof(Global), &Global, nullptr);
-                          std::printf("global=%llu\n", static_cast<unsigned long long>(Global));
+                          // Compute units, local, global and cache memory, clock.
+                          std::printf("info=");
+                          for (uint32_t Kind : {4u, 10u, 11u, 12u, 13u}) {
+                            uint64_t Value = 0;
+                            P.get_device_info(0, Kind, sizeof(Value), &Value, nullptr);
+                            std::printf(" %llu", static_cast<unsigned long long>(Value));
+                          }
+                          std::printf("\n");
                           return 0;
                         });
     EXPECT_TRUE(hasLine(R.Stdout, "init=0")) << R.Stderr;
     EXPECT_TRUE(hasLine(R.Stdout, "match=" + C.Matches)) << R.Stdout << R.Stderr;
-    EXPECT_TRUE(hasLine(R.Stdout, "global=" + std::to_string(4ull << 30))) << R.Stdout;
+    EXPECT_TRUE(hasLine(R.Stdout, "info= 32 65536 4294967296 1048576 1500")) << R.Stdout;
     EXPECT_TRUE(hasLine(R.Stderr, Prefix + "-- Name                         : " + C.NameLine))
         << R.Stderr;
   }
@@ -177,11 +237,12 @@ TEST(Shutdown, ReleasesExactlyTheInitialisedDevices) {
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Title);
+    // Both devices of the first platform: the second platform has no initialised device.
     ChildResult R = run(ThreeGPUs, "", C.Env, [](HostPlugin &P, const fakecl_control_v1 &Fake) {
       P.register_lib(nullptr);
       P.number_of_devices();
       P.init_device(0);
-      P.init_device(2);
+      P.init_device(1);
       Fake.reset_log();
       P.unregister_lib(nullptr);
       std::printf("queues=%zu contexts=%zu live=%zu\n",
@@ -262,4 +323,74 @@ TEST(DeviceInit, ExtensionsAreFoundBySubstring) {
     EXPECT_EQ(R.Stderr.find(Absent), std::string::npos) << Absent;
   // Without the attribute query the PCI id is never asked for.
   EXPECT_TRUE(hasLine(R.Stderr, Prefix + "-- PCI ID                       : 0x0"));
+}
+
+TEST(DeviceInit, CallTextsOfDiscoveryInitialisationAndShutdown) {
+  ChildResult R = runWithFakeDriver(
+      {FAKECL_PATH, PLUGIN_PATH, OneGPU, "", {{"LIBOMPTARGET_DEBUG", "2"}}}, initFirst());
+  ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+  const std::string Caller = Prefix + "CL_CALLER: ";
+  std::vector<std::string> Calls;
+  for (const std::string &Line : splitLines(R.Stderr))
+    if (Line.rfind(Caller, 0) == 0)
+      Calls.push_back(Line.substr(Caller.size()));
+  std::vector<std::string> Expected = {
+      "clGetPlatformIDs ( 0, nullptr, &Count )",
+      "clGetPlatformIDs ( Count, PlatformIDs.data(), nullptr )",
+      "clGetPlatformInfo ( ID, 0x0901, 0, nullptr, &BufSize )",
+      "clGetPlatformInfo ( ID, 0x0901, BufSize, Buf.data(), nullptr )",
+      "clGetDeviceIDs ( ID, DeviceInfo->Option.DeviceType, 0, nullptr, &NumDevices )",
+      "clGetDeviceIDs ( ID, DeviceInfo->Option.DeviceType, NumDevices, Devices.data(), nullptr )"};
+  Expected.insert(Expected.end(), 12,
+                  "clGetExtensionFunctionAddressForPlatform ( platform, "
+                  "ExtensionFunctionNames[i] )");
+  Expected.insert(Expected.end(),
+                  {"clCreateContext ( ContextProperties, 1, &Device, nullptr, nullptr )",
+                   "clCreateCommandQueueWithProperties ( Context, CLDeviceId, QProperties.data() )",
+                   "clGetDeviceInfo ( DeviceId, 0x1030, 0, nullptr, &RetSize )",
+                   "clGetDeviceInfo ( DeviceId, 0x1030, RetSize, Data.get(), &RetSize )"});
+  for (const char *Param : {"0x4251, sizeof(DeviceId), &DeviceId",
+                            "0x4252, sizeof(NumSlices), &NumSlices",
+                            "0x4253, sizeof(NumSubslicesPerSlice), &NumSubslicesPerSlice",
+                            "0x4254, sizeof(NumEUsPerSubslice), &NumEUsPerSubslice",
+                            "0x4255, sizeof(NumThreadsPerEU), &NumThreadsPerEU",
+                            "0x1002, sizeof(NumEUs), &NumEUs", "0x102B, 0, nullptr, &BufSize",
+                            "0x102B, BufSize, Buf.data(), nullptr",
+                            "0x1004, sizeof(MaxWorkGroupSize), &MaxWorkGroupSize",
+                            "0x1023, sizeof(LocalMemSize), &LocalMemSize",
+                            "0x101F, sizeof(GlobalMemSize), &GlobalMemSize",
+                            "0x101E, sizeof(GlobalMemCacheSize), &GlobalMemCacheSize",
+                            "0x1010, sizeof(MaxMemAllocSize), &MaxMemAllocSize",
+                            "0x100C, sizeof(MaxClockFrequency), &MaxClockFrequency"})
+    Expected.push_back(std::string("clGetDeviceInfo ( ID, ") + Param +
+                       (std::strstr(Param, "Buf") ? " )" : ", nullptr )"));
+  Expected.insert(Expected.end(), {"clReleaseCommandQueue ( DeviceInfo->Queues[I] )",
+                                   "clReleaseContext ( DeviceInfo->Contexts[I] )"});
+  EXPECT_EQ(Calls, Expected);
+}
+
+// The host runtime unregisters from its own exit-time destructor; shutdown then runs inside exit,
+// and a fatal release must end the process without entering exit a second time (which would run
+// the remaining exit handlers from inside this one).
+TEST(Shutdown, FromAnExitHandler) {
+  for (const char *Faults : {"", "fail clReleaseCommandQueue all err=-36"}) {
+    SCOPED_TRACE(Faults);
+    ChildResult R = run(OneGPU, Faults, {}, [](HostPlugin &P, const fakecl_control_v1 &) {
+      static HostPlugin *Plugin = &P;
+      P.register_lib(nullptr);
+      P.number_of_devices();
+      P.init_device(0);
+      std::atexit([] { std::printf("earlier handler ran\n"); });
+      std::atexit([] {
+        Plugin->unregister_lib(nullptr);
+        std::printf("handler returned\n");
+      });
+      std::exit(3);
+      return 0;
+    });
+    bool Fatal = *Faults != '\0';
+    EXPECT_EQ(R.ExitStatus, Fatal ? 1 : 3) << R.Stderr;
+    EXPECT_EQ(R.Stdout, Fatal ? "" : "handler returned\nearlier handler ran\n");
+    EXPECT_EQ(hasLine(R.Stderr, Prefix + "Closed RTL successfully"), !Fatal) << R.Stderr;
+  }
 }

@@ -44,9 +44,9 @@ struct LoadResult {
 // Loads Bytes on device 0 with a host table holding one target region, Kernel, which only the
 // image meant to become the program defines.
 LoadResult load(std::vector<uint8_t> &Bytes, const std::string &Kernel,
-                const EnvironmentList &Env = Debug) {
+                const EnvironmentList &Env = Debug, const std::string &Faults = "") {
   LoadResult Result;
-  Result.Child = runPlugin(OneGPU, "", Env, [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
+  Result.Child = runPlugin(OneGPU, Faults, Env, [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
     HostEntries Host;
     Host.add(Kernel.c_str());
     DeviceImage Image = imageOf(Bytes, Host);
@@ -113,6 +113,20 @@ TEST(ContainerLoad, UnknownFormatThenSPIRVAndTheImageOptions) {
   LoadResult Plain = load(Bare, "one");
   EXPECT_EQ(optionsOf(Plain.Log, "clCompileProgram"), Compile);
   EXPECT_EQ(optionsOf(Plain.Log, "clLinkProgram"), Link);
+}
+
+TEST(ContainerLoad, AnImageTheDriverRefusesGivesWayToTheNext) {
+  std::vector<uint8_t> Bytes = container(
+      {elftest::count("2"), elftest::aux(elftest::auxRecord("0", "1", "", "")),
+       elftest::aux(elftest::auxRecord("1", "1", "", ""))},
+      {imageSection("0", "kernel k"), imageSection("1", "kernel k")});
+  ASSERT_FALSE(Bytes.empty());
+  LoadResult R = load(Bytes, "k", Debug, "fail clCreateProgramWithIL nth=1 err=-42");
+  ASSERT_EQ(R.Child.ExitStatus, 0) << R.Child.Stderr;
+  EXPECT_TRUE(R.Loaded) << R.Child.Stderr;
+  EXPECT_TRUE(said(R, "Error: Failed to create program from SPIR-V: -42")) << R.Child.Stderr;
+  EXPECT_TRUE(said(R, "Created offload program from image #1.")) << R.Child.Stderr;
+  EXPECT_EQ(calls(R, "clCreateProgramWithIL"), 2u) << R.Log;
 }
 
 TEST(ContainerLoad, NoUsableImage) {

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "device/platform_info.h"
+
 using namespace memtest;
 
 namespace {
@@ -127,10 +129,21 @@ TEST(MemoryAlloc, ZeroFillOnlyWithTheZeroOption) {
     static char Host[8];
     void *Failed = __tgt_rtl_data_alloc_base(0, 8, Host, Host, 2);
     // The allocation stays recorded although no pointer came back.
-    std::printf("failed=%d records=%zu\n", Failed == nullptr, table(0).Allocations.size());
+    std::printf("failed=%d records=%zu ", Failed == nullptr, table(0).Allocations.size());
+    // Sizes no host buffer can mirror, from a driver that grants anything: no pointer, and no
+    // exception out of the entry point.
+    static char Granted[64];
+    DeviceInfo->PlatformInfos.begin()->second.ExtensionFunctionPointers[ExtDeviceMemAlloc] =
+        reinterpret_cast<void *>(+[](cl_context, cl_device_id, const cl_ulong *, size_t, cl_uint,
+                                     cl_int *Rc) -> void * {
+          *Rc = CL_SUCCESS;
+          return Granted;
+        });
+    std::printf("unmirrored=%d,%d\n", __tgt_rtl_data_alloc_base(0, -1, Host, Host, 2) == nullptr,
+                __tgt_rtl_data_alloc_base(0, int64_t(1) << 62, Host, Host, 2) == nullptr);
     return 0;
   });
-  EXPECT_EQ(R.Stdout, "0:0 1:0 2:256 failed=1 records=4\n") << R.Stderr;
+  EXPECT_EQ(R.Stdout, "0:0 1:0 2:256 failed=1 records=4 unmirrored=1,1\n") << R.Stderr;
 }
 
 TEST(MemoryAlloc, ReallocKeepsOrMovesAndPreservesWhatFits) {
@@ -171,15 +184,22 @@ TEST(MemoryAlloc, ReallocKeepsOrMovesAndPreservesWhatFits) {
     }
     void *Fresh = __tgt_rtl_data_realloc(0, nullptr, 32, 3);
     int Unknown = 0;
-    std::printf("null=%x unknown=%d\n", Fake.usmInfo(Fresh).type,
+    std::printf("null=%x unknown=%d ", Fake.usmInfo(Fresh).type,
                 __tgt_rtl_data_realloc(0, &Unknown, 32, 0) == nullptr);
+    // A failed copy keeps the old allocation and leaves no new one behind.
+    void *Kept = __tgt_rtl_data_alloc(0, 16, nullptr, 0);
+    size_t Live = Fake.liveObjects("usm");
+    Fake.configure("fail clEnqueueMemcpyTARNO nth=1 err=-5");
+    void *Failed = __tgt_rtl_data_realloc(0, Kept, 32, 0);
+    std::printf("failed copy=%d,%zu,%x\n", Failed == nullptr, Fake.liveObjects("usm") - Live,
+                Fake.usmInfo(Kept).type);
     return 0;
   });
   std::vector<std::string> Lines = splitLines(R.Stdout);
   ASSERT_EQ(Lines.size(), std::size(Cases) + 1) << R.Stdout << R.Stderr;
   for (size_t I = 0; I < std::size(Cases); ++I)
     EXPECT_EQ(Lines[I], Cases[I].Expected) << Cases[I].Title;
-  EXPECT_EQ(Lines.back(), "null=4198 unknown=1");
+  EXPECT_EQ(Lines.back(), "null=4198 unknown=1 failed copy=1,0,4198");
 }
 
 TEST(MemoryAlloc, DeleteNeedsTheExactKeyAndFreesTheBase) {

@@ -66,6 +66,20 @@ TEST(MemoryMessages, UnknownPointers) {
     EXPECT_TRUE(hasLine(R.Stderr, Prefix + Line)) << Line << "\n" << R.Stderr;
 }
 
+TEST(MemoryMessages, DeleteWithoutTheFreeFunctionFailsAndKeepsTheRecord) {
+  ChildResult R = runPlugin(OneGPU + "extfn clMemBlockingFreeTARNO off\n", "", Debug,
+                            [](HostPlugin &P, const fakecl_control_v1 &) {
+                              void *Ptr = P.data_alloc(0, 8, nullptr, 0);
+                              std::printf("%d %d\n", P.data_delete(0, Ptr),
+                                          P.get_device_from_ptr(Ptr));
+                              return 0;
+                            });
+  EXPECT_EQ(R.Stdout, "-1 0\n") << R.Stderr;
+  EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Error: __tgt_rtl_data_delete:clMemBlockingFreeTARNO is "
+                                         "not available"))
+      << R.Stderr;
+}
+
 TEST(MemoryMessages, AllocationFailuresLeaveNoRecord) {
   struct Case {
     const char *Title;

@@ -81,6 +81,7 @@ TEST(AllocationTable, ReachesComparesTheRangeEndWithTheRecordAtOrBelow) {
       {0x1020, 0x11, false}, // one byte beyond
       {0x1008, 0x08, false}, // below the key: no record at or below
       {0x1040, 0x01, false}, // after the record
+      {0x1020, ~uint64_t(0) - 0x100, false}, // an end beyond the address space
   };
   for (const Case &C : Cases)
     EXPECT_EQ(T.reaches(at(C.Ptr), C.Size), C.Reaches) << std::hex << C.Ptr << " " << C.Size;

@@ -303,9 +303,10 @@ struct PluginCopy {
   }
 };
 
+// Prints the numbers of compiled programs, of programs made from SPIR-V and of one-step builds.
 ChildResult loadWithLibraries(const std::string &PluginPath, const std::string &Layout,
-                              const std::string &Faults) {
-  EnvironmentList Env = with(Debug, {{"LIBOMPTARGET_QUVELA_LINK_LIBDEVICE", "1"}});
+                              const std::string &Faults, const EnvironmentList &More = {}) {
+  EnvironmentList Env = with(with(Debug, {{"LIBOMPTARGET_QUVELA_LINK_LIBDEVICE", "1"}}), More);
   return runWithFakeDriver({FAKECL_PATH, PluginPath, Layout, Faults, Env},
                            [](HostPlugin &P, const fakecl_control_v1 &Fake) {
                              P.register_lib(nullptr);
@@ -316,8 +317,9 @@ ChildResult loadWithLibraries(const std::string &PluginPath, const std::string &
                              HostEntries Host;
                              DeviceImage Image = imageOf(Bytes, Host);
                              TargetTable *Table = P.load_binary(0, &Image);
-                             std::printf("%zu %zu\n", Fake.call_count("clCompileProgram"),
-                                         Fake.call_count("clCreateProgramWithIL"));
+                             std::printf("%zu %zu %zu\n", Fake.call_count("clCompileProgram"),
+                                         Fake.call_count("clCreateProgramWithIL"),
+                                         Fake.call_count("clBuildProgram"));
                              P.unregister_lib(nullptr);
                              return Table ? 0 : 7;
                            });
@@ -327,19 +329,25 @@ ChildResult loadWithLibraries(const std::string &PluginPath, const std::string &
 
 TEST(DeviceLibraries, FoundBesideThePluginAndLinked) {
   PluginCopy Copy(true);
-  ChildResult R = loadWithLibraries(Copy.Plugin, OneGPU, "");
-  ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
-  EXPECT_EQ(R.Stdout, "7 7\n");
-  for (const char *File : LibraryFiles) {
-    EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Found device RTL: " + Copy.Directory + "/" + File));
-    EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Added fallback libdevice RTL " + File + "."));
+  // With the libraries added, a SIMD build is no longer a one-step build of the image alone.
+  for (const EnvironmentList &More :
+       {EnvironmentList{}, EnvironmentList{{"LIBOMPTARGET_ENABLE_SIMD", "1"}},
+        EnvironmentList{{"LIBOMPTARGET_OPENCL_COMPILATION_OPTIONS", "-vc-codegen"}}}) {
+    SCOPED_TRACE(More.empty() ? "default" : More[0].first);
+    ChildResult R = loadWithLibraries(Copy.Plugin, OneGPU, "", More);
+    ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+    EXPECT_EQ(R.Stdout, "7 7 0\n");
+    for (const char *File : LibraryFiles) {
+      EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Found device RTL: " + Copy.Directory + "/" + File));
+      EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Added fallback libdevice RTL " + File + "."));
+    }
+    EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Successfully linked 7 programs."));
   }
-  EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Successfully linked 7 programs."));
 
   // A library the driver refuses is left out; the load goes on.
   ChildResult Refused = loadWithLibraries(Copy.Plugin, OneGPU, "fail clCreateProgramWithIL nth=2 err=-42");
   ASSERT_EQ(Refused.ExitStatus, 0) << Refused.Stderr;
-  EXPECT_EQ(Refused.Stdout, "6 7\n");
+  EXPECT_EQ(Refused.Stdout, "6 7 0\n");
   EXPECT_TRUE(hasLine(Refused.Stderr, Prefix + "Error: Failed to create device RTL from IL: -42"));
   EXPECT_TRUE(hasLine(Refused.Stderr,
                       Prefix + "Cannot add fallback libdeice RTL libomp-fallback-cassert.spv."));
@@ -349,7 +357,7 @@ TEST(DeviceLibraries, MissingFilesAndLibrariesTheDeviceHas) {
   PluginCopy Copy(false);
   ChildResult Missing = loadWithLibraries(Copy.Plugin, OneGPU, "");
   ASSERT_EQ(Missing.ExitStatus, 0) << Missing.Stderr;
-  EXPECT_EQ(Missing.Stdout, "1 1\n");
+  EXPECT_EQ(Missing.Stdout, "1 1 0\n");
   for (const char *File : LibraryFiles) {
     EXPECT_TRUE(hasLine(Missing.Stderr, Prefix + "Cannot find device RTL: " + Copy.Directory + "/" + File));
     EXPECT_TRUE(hasLine(Missing.Stderr, Prefix + "Cannot add fallback libdeice RTL " + File + "."));
@@ -362,7 +370,7 @@ TEST(DeviceLibraries, MissingFilesAndLibrariesTheDeviceHas) {
       "cl_tarno_devicelib_complex_fp64 cl_tarno_devicelib_cstring\"\n";
   ChildResult OnDevice = loadWithLibraries(Copy.Plugin, AllOnDevice, "");
   ASSERT_EQ(OnDevice.ExitStatus, 0) << OnDevice.Stderr;
-  EXPECT_EQ(OnDevice.Stdout, "1 1\n");
+  EXPECT_EQ(OnDevice.Stdout, "1 1 0\n");
   for (const char *File : LibraryFiles)
     EXPECT_TRUE(hasLine(OnDevice.Stderr,
                         Prefix + "Fallback libdevice RTL " + File + " is not required."));
@@ -410,4 +418,23 @@ TEST(LoadBinary, BadDescriptorsAndDevicesAreRefused) {
     return 0;
   });
   EXPECT_EQ(R.Stdout, "4 1\n") << R.Stderr;
+}
+
+TEST(LoadProfile, CompilingLinkingAndTheEntriesAreTimed) {
+  ChildResult R = runLinked(
+      OneGPU, "", [] { DeviceInfo->Option.Flags |= OptionFlagProfile; },
+      [](const fakecl::Client &) {
+        std::vector<uint8_t> Bytes = spirvModule("kernel k");
+        HostEntries Host;
+        Host.add("k");
+        DeviceImage Image = imageOf(Bytes, Host);
+        if (!__tgt_rtl_load_binary(0, &Image))
+          return 7;
+        for (const auto &[Thread, Profile] : DeviceInfo->Profiles[0])
+          for (const auto &[Name, Times] : Profile.Records)
+            std::printf("%d %s\n", Thread, Name.c_str());
+        return 0;
+      });
+  ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+  EXPECT_EQ(R.Stdout, "0 Compiling\n0 Linking\n0 OffloadEntriesInit\n");
 }

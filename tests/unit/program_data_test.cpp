@@ -319,3 +319,31 @@ TEST(ProgramData, CallTextsOfTheHeapAllocationsAndCopies) {
       EXPECT_TRUE(hasLine(R.Stderr, Prefix + "CL_CALLER: " + Text)) << Text << "\n" << R.Stderr;
   }
 }
+
+// Shutdown releases the queue, frees the plugin's own memory, releases the context, then the
+// programs; a failed free is reported and shutdown goes on.
+TEST(ProgramData, ShutdownOrderAndAFailedFreeOfOwnedMemory) {
+  for (const char *Faults : {"", "fail clMemFreeTARNO all err=-38"}) {
+    SCOPED_TRACE(Faults);
+    ChildResult R = runPlugin(
+        OneGPU, Faults, {{"LIBOMPTARGET_DEBUG", "1"}, {"LIBOMPTARGET_DYNAMIC_MEMORY_SIZE", "16,0"}},
+        [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
+          if (!loadModule(0, Module, P.load_binary, Fake))
+            return 7;
+          Fake.reset_log();
+          P.unregister_lib(nullptr);
+          for (const std::string &Line : splitLines(fakeCallLog(Fake)))
+            if (Line.rfind("clRelease", 0) == 0 || Line.rfind("clMemFree", 0) == 0)
+              std::printf("%s\n", Line.substr(0, Line.find('(')).c_str());
+          return ShutDown;
+        });
+    ASSERT_EQ(R.ExitStatus, ShutDown) << R.Stderr;
+    EXPECT_EQ(R.Stdout, "clReleaseCommandQueue\nclMemFreeTARNO\nclReleaseContext\n"
+                        "clReleaseProgram\nclReleaseProgram\n");
+    EXPECT_EQ(hasLine(R.Stderr, Prefix + "Error: closeRTL:clMemFreeTARNO failed with error code "
+                                         "-38, CL_INVALID_MEM_OBJECT"),
+              *Faults != '\0')
+        << R.Stderr;
+    EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Closed RTL successfully")) << R.Stderr;
+  }
+}
