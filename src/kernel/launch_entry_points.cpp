@@ -1,6 +1,7 @@
 // The launch entry points. The host runtime passes the address of a region's device entry, which
 // holds the kernel handle the load created.
 #include "frame/debug.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "kernel/launch.h"
 #include "memory/data_alloc.h"
@@ -8,13 +9,6 @@
 #include "program/kernel_info.h"
 
 namespace {
-
-bool isValidLaunchDevice(int32_t DeviceId, const char *Op) {
-  if (DeviceInfo && DeviceId >= 0 && uint32_t(DeviceId) < DeviceInfo->NumDevices)
-    return true;
-  DP("Error: %s: invalid device number %d\n", Op, DeviceId);
-  return false;
-}
 
 cl_kernel kernelOfEntry(const void *TgtEntryPtr) {
   return TgtEntryPtr ? *static_cast<const cl_kernel *>(TgtEntryPtr) : nullptr;
@@ -28,7 +22,7 @@ int32_t __tgt_rtl_run_target_team_nd_region(int32_t DeviceId, void *TgtEntryPtr,
                                             ptrdiff_t *TgtOffsets, int32_t NumArgs,
                                             int32_t NumTeams, int32_t ThreadLimit,
                                             void *LoopDesc) {
-  if (!isValidLaunchDevice(DeviceId, "__tgt_rtl_run_target_team_nd_region"))
+  if (!checkDeviceId(DeviceId))
     return -1;
   return runTargetTeamNDRegion(DeviceId, kernelOfEntry(TgtEntryPtr), TgtArgs, TgtOffsets, NumArgs,
                                NumTeams, ThreadLimit, static_cast<LoopDescriptor *>(LoopDesc));
@@ -36,7 +30,7 @@ int32_t __tgt_rtl_run_target_team_nd_region(int32_t DeviceId, void *TgtEntryPtr,
 
 int32_t __tgt_rtl_launch_kernel(int32_t DeviceId, void *TgtEntryPtr, void **TgtArgs,
                                 ptrdiff_t *TgtOffsets, KernelArgs *Args) {
-  if (!isValidLaunchDevice(DeviceId, "__tgt_rtl_launch_kernel"))
+  if (!checkDeviceId(DeviceId))
     return -1;
   if (!Args) {
     DP("Error: __tgt_rtl_launch_kernel: no kernel-arguments record\n");
@@ -50,7 +44,7 @@ int32_t __tgt_rtl_launch_kernel(int32_t DeviceId, void *TgtEntryPtr, void **TgtA
 
 int32_t __tgt_rtl_manifest_data_for_region(int32_t DeviceId, void *TgtEntryPtr, void **TgtPtrs,
                                            size_t NumPtrs) {
-  if (!isValidLaunchDevice(DeviceId, "__tgt_rtl_manifest_data_for_region"))
+  if (!checkDeviceId(DeviceId))
     return -1;
   if (NumPtrs != 0 && !TgtPtrs) {
     DP("Error: __tgt_rtl_manifest_data_for_region: %zu pointers without an array\n", NumPtrs);
@@ -67,7 +61,7 @@ int32_t __tgt_rtl_manifest_data_for_region(int32_t DeviceId, void *TgtEntryPtr, 
 
 int32_t __tgt_rtl_is_private_arg_on_host(int32_t DeviceId, const void *TgtEntryPtr,
                                          uint32_t ArgIdx) {
-  if (!isValidLaunchDevice(DeviceId, "__tgt_rtl_is_private_arg_on_host"))
+  if (!checkDeviceId(DeviceId))
     return 0;
   cl_kernel Kernel = kernelOfEntry(TgtEntryPtr);
   if (!Kernel) {

@@ -3,6 +3,7 @@
 // code can translate a host function pointer it was handed.
 #include "device/extension_api.h"
 #include "frame/cl_call.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "memory/data_alloc.h"
 #include "omptargetplugin.h"
@@ -33,9 +34,10 @@ extern "C" int32_t __tgt_rtl_set_function_ptr_map(int32_t DeviceId, uint64_t Num
                                                   const void *FnPtrs) {
   if (NumEntries == 0)
     return 0;
-  if (!DeviceInfo || DeviceId < 0 || uint32_t(DeviceId) >= DeviceInfo->NumDevices || !FnPtrs ||
-      NumEntries > UINT64_MAX / MapEntryBytes) {
-    DP("Error: %s: invalid device %d or table\n", MapOp, DeviceId);
+  if (!checkDeviceId(DeviceId))
+    return -1;
+  if (!FnPtrs || NumEntries > UINT64_MAX / MapEntryBytes) {
+    DP("Error: %s: no table of %llu entries\n", MapOp, static_cast<unsigned long long>(NumEntries));
     return -1;
   }
   ProfilingTimer Timer("Function pointers init", DeviceId);
