@@ -2,7 +2,6 @@
 
 #include "frame/cl_call.h"
 
-
 PluginDeviceInfo *DeviceInfo = nullptr;
 
 cl_context PluginDeviceInfo::getContext(int32_t DeviceId) const {

@@ -13,9 +13,9 @@
 namespace {
 
 constexpr size_t TableRecordSize = sizeof(OffloadTableEntry);
-// Symbol names are short; a larger size means a corrupt table, whose name address is not to be
-// trusted for a copy of that size either.
-constexpr size_t MaxNameSize = 4096;
+// Symbol names, long mangled ones included, stay far below this; a larger size means a corrupt
+// table, whose name address is not to be trusted for a copy of that size either.
+constexpr size_t MaxNameSize = size_t(1) << 16;
 
 } // namespace
 

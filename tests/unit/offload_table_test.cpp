@@ -177,7 +177,7 @@ TEST(OffloadTable, MalformedTablesAreRejectedAndLeaveNothing) {
       {"name size too small", "entry abc namesize=3\n",
        {"Warning: offload entry's name has wrong size."}},
       {"name size beyond any name", "entry a\nentry b namesize=3000000000\n",
-       {"Warning: offload entry (1) with name size 3000000000 above 4096."}},
+       {"Warning: offload entry (1) with name size 3000000000 above 65536."}},
       {"name copy fails", "entry a\nentry b\n",
        {"Error: loadOffloadTable:clEnqueueMemcpyTARNO failed with error code -5, "
         "CL_OUT_OF_RESOURCES"},
