@@ -68,6 +68,23 @@ kernel void math_double(global double *out, double x, double y) {
 OTHER_FUNCTIONS(float, float2, f, sc3)
 OTHER_FUNCTIONS(double, double2, , dc3)
 
+// For the n operand quadruples (a, b, c, d) in in: (a + bi)(c + di) and (a + bi) / (c + di), as
+// four values per quadruple, the operands' special values included.
+#define SPECIAL_VALUES(REAL, PAIR, C3)                                                             \
+  kernel void complex_special_##REAL(global REAL *out, global const REAL *in, int n) {             \
+    for (int k = 0; k < n; ++k) {                                                                  \
+      global const REAL *v = in + 4 * k;                                                           \
+      PAIR p = __devicelib_mul##C3(v[0], v[1], v[2], v[3]);                                        \
+      PAIR q = __devicelib_div##C3(v[0], v[1], v[2], v[3]);                                        \
+      out[4 * k] = p.x;                                                                            \
+      out[4 * k + 1] = p.y;                                                                        \
+      out[4 * k + 2] = q.x;                                                                        \
+      out[4 * k + 3] = q.y;                                                                        \
+    }                                                                                              \
+  }
+SPECIAL_VALUES(float, float2, sc3)
+SPECIAL_VALUES(double, double2, dc3)
+
 void *__devicelib_memcpy(void *, const void *, ulong);
 void *__devicelib_memset(void *, int, ulong);
 int __devicelib_memcmp(const void *, const void *, ulong);
