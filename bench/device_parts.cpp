@@ -100,7 +100,7 @@ int devicePart(Scale S, HostPlugin &Plugin) {
     return 5;
   }
 
-  PairNs At10 = compareLaunch({scaled(S, 31, 15, 3), scaled(S, 20, 10, 2)}, Plugin, D, R,
+  PairNs At10 = compareLaunch({scaled(S, 61, 31, 3), scaled(S, 50, 20, 2)}, Plugin, D, R,
                               Memory::Svm, Ok);
   emitRow("launch.10", "launch, 10 live allocations", At10.A, At10.B);
   transferRows(S, Plugin, D, Ok);
