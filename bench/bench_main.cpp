@@ -171,9 +171,9 @@ int main(int Argc, char **Argv) {
     Ok &= runLoadParts(O.Size, Rows);
 
   std::printf("%s", formatTable(Rows).c_str());
-  std::vector<std::pair<std::string, double>> Ratios = ratios(Rows);
-  std::printf("%s\n", ratiosLine(Ratios).c_str());
-  if (!writeJson(O.JsonPath, Rows, Ratios)) {
+  Ratios Figures = ratios(Rows);
+  std::printf("%s\n", ratiosLine(Figures).c_str());
+  if (!writeJson(O.JsonPath, Rows, Figures)) {
     std::fprintf(stderr, "offload_bench: cannot write %s\n", O.JsonPath.c_str());
     Ok = false;
   }

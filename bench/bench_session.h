@@ -36,7 +36,8 @@ struct Region {
 // the unified-shared-memory functions themselves (the fake driver).
 enum class Memory { Svm, Usm };
 
-// Every comparison clears Ok when a call of either side fails.
+// Each comparison clears Ok when a call of either side fails.
+
 // One launch of the region (one team of one thread) through the plugin, versus setting the same
 // arguments, enqueueing and waiting with plain calls.
 PairNs compareLaunch(const Sampling &S, HostPlugin &Plugin, const DirectDriver &D,
@@ -49,7 +50,7 @@ PairNs compareTransfer(const Sampling &S, HostPlugin &Plugin, const DirectDriver
 PairNs compareAllocation(const Sampling &S, HostPlugin &Plugin, const DirectDriver &D,
                          size_t Bytes, bool &Ok);
 
-// Adds device allocations of a few bytes through the plugin until Live of them exist.
+// Adds device allocations of a few bytes through the plugin until Live holds Count of them.
 bool growAllocations(HostPlugin &Plugin, std::vector<void *> &Live, size_t Count);
 
 } // namespace bench

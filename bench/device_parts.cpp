@@ -9,27 +9,18 @@ namespace bench {
 
 namespace {
 
-std::string sizeName(size_t Bytes) {
-  if (Bytes >= (1u << 20))
-    return std::to_string(Bytes >> 20) + " MiB";
-  if (Bytes >= (1u << 10))
-    return std::to_string(Bytes >> 10) + " KiB";
-  return std::to_string(Bytes) + " B";
-}
-
-std::string sizeKey(size_t Bytes) {
-  if (Bytes >= (1u << 20))
-    return std::to_string(Bytes >> 20) + "M";
-  if (Bytes >= (1u << 10))
-    return std::to_string(Bytes >> 10) + "K";
-  return std::to_string(Bytes) + "B";
+// "64 MiB" for people, "64M" in keys.
+std::string sizeText(size_t Bytes, bool ForKey) {
+  const char *Units[][2] = {{" B", "B"}, {" KiB", "K"}, {" MiB", "M"}};
+  int Unit = Bytes >= (1u << 20) ? 2 : Bytes >= (1u << 10) ? 1 : 0;
+  return std::to_string(Bytes >> (10 * Unit)) + Units[Unit][ForKey];
 }
 
 void transferRows(Scale S, HostPlugin &Plugin, const DirectDriver &D, bool &Ok) {
   const size_t Largest = S == Scale::Smoke ? (1u << 20) : (64u << 20);
   void *Device = Plugin.data_alloc(0, static_cast<int64_t>(Largest), nullptr, 0);
   if (!Device) {
-    std::fprintf(stderr, "offload_bench: no %s device buffer\n", sizeName(Largest).c_str());
+    std::fprintf(stderr, "offload_bench: no %s device buffer\n", sizeText(Largest, false).c_str());
     Ok = false;
     return;
   }
@@ -45,8 +36,8 @@ void transferRows(Scale S, HostPlugin &Plugin, const DirectDriver &D, bool &Ok) 
     for (bool ToDevice : {true, false}) {
       PairNs P = compareTransfer({Reps, Inner}, Plugin, D, Device, Host.data(), Bytes, ToDevice,
                                  Memory::Svm, Ok);
-      emitRow(std::string(ToDevice ? "submit." : "retrieve.") + sizeKey(Bytes),
-              sizeName(Bytes) + (ToDevice ? " to the device" : " from the device"), P.A, P.B);
+      emitRow(std::string(ToDevice ? "submit." : "retrieve.") + sizeText(Bytes, true),
+              sizeText(Bytes, false) + (ToDevice ? " to the device" : " from the device"), P.A, P.B);
     }
   }
   Ok &= Plugin.data_delete(0, Device) == 0;
