@@ -31,8 +31,8 @@ void transferRows(Scale S, HostPlugin &Plugin, const DirectDriver &D, bool &Ok) 
   for (size_t Bytes : {size_t(4), size_t(64) << 10, size_t(1) << 20, size_t(64) << 20}) {
     if (Bytes > Largest)
       break;
-    int Reps = Bytes >= (64u << 20) ? scaled(S, 11, 7, 3) : scaled(S, 31, 15, 3);
-    int Inner = Bytes >= (1u << 20) ? 1 : scaled(S, 20, 10, 2);
+    int Reps = Bytes >= (64u << 20) ? scaled(S, 15, 7, 3) : scaled(S, 101, 41, 3);
+    int Inner = Bytes >= (1u << 20) ? 1 : scaled(S, 10, 10, 2);
     for (bool ToDevice : {true, false}) {
       PairNs P = compareTransfer({Reps, Inner}, Plugin, D, Device, Host.data(), Bytes, ToDevice,
                                  Memory::Svm, Ok);
@@ -91,11 +91,12 @@ int devicePart(Scale S, HostPlugin &Plugin) {
     return 5;
   }
 
-  PairNs At10 = compareLaunch({scaled(S, 61, 31, 3), scaled(S, 50, 20, 2)}, Plugin, D, R,
+  // Samples of a few launches each: shorter than the scheduler's time slice (see the fake driver).
+  PairNs At10 = compareLaunch({scaled(S, 301, 101, 3), scaled(S, 10, 10, 2)}, Plugin, D, R,
                               Memory::Svm, Ok);
   emitRow("launch.10", "launch, 10 live allocations", At10.A, At10.B);
   transferRows(S, Plugin, D, Ok);
-  PairNs Alloc = compareAllocation({scaled(S, 31, 15, 3), scaled(S, 20, 10, 2)}, Plugin, D, 4096, Ok);
+  PairNs Alloc = compareAllocation({scaled(S, 201, 101, 3), scaled(S, 50, 50, 2)}, Plugin, D, 4096, Ok);
   emitRow("alloc.4K", "allocate + delete 4 KiB (baseline: the layer's own calls)", Alloc.A, Alloc.B);
   concurrencyRow(S, Plugin, R, Ok);
 
