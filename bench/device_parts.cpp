@@ -47,14 +47,15 @@ void transferRows(Scale S, HostPlugin &Plugin, const DirectDriver &D, bool &Ok) 
 void concurrencyRow(Scale S, HostPlugin &Plugin, const Region &R, bool &Ok) {
   void *Args[] = {R.Buffer, reinterpret_cast<void *>(42)};
   ptrdiff_t Offsets[] = {0, INT64_MAX};
-  const int PerThread = scaled(S, 100, 40, 5);
+  // Short samples, as everywhere; each pays for starting one thread (tens of microseconds).
+  const int PerThread = scaled(S, 25, 25, 5);
   bool ThreadOk[2] = {true, true};
   auto Launches = [&](int N, bool &Good) {
     for (int I = 0; I < N; ++I)
       Good &= Plugin.run_target_team_nd_region(0, R.Entry, Args, Offsets, 2, 1, 1, nullptr) == 0;
   };
   PairNs P = medianPairNs(
-      {scaled(S, 9, 5, 1), 1},
+      {scaled(S, 61, 31, 1), 1},
       [&] {
         std::thread Other(Launches, PerThread, std::ref(ThreadOk[1]));
         Launches(PerThread, ThreadOk[0]);
