@@ -36,14 +36,17 @@ TargetTable *loadImage(HostPlugin &Plugin, BenchImage &Image) {
   return Table && Table->EntriesBegin != Table->EntriesEnd ? Table : nullptr;
 }
 
-PairNs compareLaunch(const Sampling &S, HostPlugin &Plugin, const DirectDriver &D,
-                     const Region &R, Memory M, bool &Ok) {
+bool launchThroughPlugin(HostPlugin &Plugin, const Region &R) {
   void *Args[] = {R.Buffer, reinterpret_cast<void *>(ScalarArg)};
   ptrdiff_t Offsets[] = {0, ByValue};
+  return Plugin.run_target_team_nd_region(0, R.Entry, Args, Offsets, 2, 1, 1, nullptr) == 0;
+}
+
+PairNs compareLaunch(const Sampling &S, HostPlugin &Plugin, const DirectDriver &D,
+                     const Region &R, Memory M, bool &Ok) {
   const size_t One = 1;
   return medianPairNs(
-      S,
-      [&] { Ok &= Plugin.run_target_team_nd_region(0, R.Entry, Args, Offsets, 2, 1, 1, nullptr) == 0; },
+      S, [&] { Ok &= launchThroughPlugin(Plugin, R); },
       [&] {
         int64_t Scalar = ScalarArg;
         cl_event Event = nullptr;

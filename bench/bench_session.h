@@ -36,10 +36,12 @@ struct Region {
 // the unified-shared-memory functions themselves (the fake driver).
 enum class Memory { Svm, Usm };
 
+// One launch of the region (one team of one thread) through the plugin; false when it failed.
+bool launchThroughPlugin(HostPlugin &Plugin, const Region &R);
+
 // Each comparison clears Ok when a call of either side fails.
 
-// One launch of the region (one team of one thread) through the plugin, versus setting the same
-// arguments, enqueueing and waiting with plain calls.
+// launchThroughPlugin versus setting the same arguments, enqueueing and waiting with plain calls.
 PairNs compareLaunch(const Sampling &S, HostPlugin &Plugin, const DirectDriver &D,
                      const Region &R, Memory M, bool &Ok);
 // One copy through the plugin versus a direct copy plus wait.

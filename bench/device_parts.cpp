@@ -45,14 +45,12 @@ void transferRows(Scale S, HostPlugin &Plugin, const DirectDriver &D, bool &Ok) 
 
 // Wall time per launch when two threads launch at once, against one thread doing all of them.
 void concurrencyRow(Scale S, HostPlugin &Plugin, const Region &R, bool &Ok) {
-  void *Args[] = {R.Buffer, reinterpret_cast<void *>(42)};
-  ptrdiff_t Offsets[] = {0, INT64_MAX};
   // Short samples, as everywhere; each pays for starting one thread (tens of microseconds).
   const int PerThread = scaled(S, 25, 25, 5);
   bool ThreadOk[2] = {true, true};
   auto Launches = [&](int N, bool &Good) {
     for (int I = 0; I < N; ++I)
-      Good &= Plugin.run_target_team_nd_region(0, R.Entry, Args, Offsets, 2, 1, 1, nullptr) == 0;
+      Good &= launchThroughPlugin(Plugin, R);
   };
   PairNs P = medianPairNs(
       {scaled(S, 61, 31, 1), 1},
