@@ -223,7 +223,8 @@ cl_int CL_API_CALL SetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param
     return C.ret(CL_INVALID_VALUE);
   }
   const unsigned char *B = static_cast<const unsigned char *>(Value);
-  K->ExecInfo.emplace_back(Param, std::vector<unsigned char>(B, B + Size));
+  if (C.S.Recording)
+    K->ExecInfo.emplace_back(Param, std::vector<unsigned char>(B, B + Size));
   return C.ret(CL_SUCCESS);
 }
 

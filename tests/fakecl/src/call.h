@@ -97,6 +97,8 @@ class Call {
 public:
   template <class... Args>
   Call(const char *Name, const Args &...A) : S(state()), Guard(S.Mutex), Name(Name) {
+    if (!S.Recording)
+      return;
     Text = Name;
     Text += '(';
     bool First = true;
@@ -110,14 +112,16 @@ public:
   cl_int fault() { return takeFault(S, Name); }
 
   cl_int ret(cl_int Error) {
-    recordCall(S, Text + " = " + std::to_string(Error));
+    if (S.Recording)
+      recordCall(S, Text + " = " + std::to_string(Error));
     return Error;
   }
   // For functions that return a handle or pointer and report through errcode_ret.
   template <class H> H retHandle(H Handle, cl_int Error, cl_int *ErrcodeRet) {
     if (ErrcodeRet)
       *ErrcodeRet = Error;
-    recordCall(S, Text + " = " + formatPointer(Handle) + " err=" + std::to_string(Error));
+    if (S.Recording)
+      recordCall(S, Text + " = " + formatPointer(Handle) + " err=" + std::to_string(Error));
     return Handle;
   }
   template <class H> H fail(cl_int Error, cl_int *ErrcodeRet) {

@@ -32,6 +32,7 @@ static void controlReset() {
   State &S = state();
   Lock L(S.Mutex);
   S.Faults.clear();
+  S.Recording = true;
   S.CallLog.clear();
   S.CallCounts.clear();
   S.TimerScript.clear();

@@ -485,6 +485,8 @@ struct LineParser {
       return eventTimes();
     if (Cmd == "deferred")
       return onOff(S.Deferred);
+    if (Cmd == "record")
+      return onOff(S.Recording);
     if (Cmd == "build-log") {
       if (T.size() != 2)
         return fail("expected: build-log \"text\"");

@@ -81,6 +81,8 @@ cl_int takeFault(State &S, const char *Function) {
 }
 
 void recordCall(State &S, const std::string &Line) {
+  if (!S.Recording)
+    return;
   S.CallLog.push_back(Line);
   size_t Paren = Line.find('(');
   ++S.CallCounts[Line.substr(0, Paren)];

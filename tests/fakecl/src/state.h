@@ -62,6 +62,9 @@ struct State {
 
   std::vector<FaultRule> Faults;
 
+  // Off ("record off"), calls are neither formatted nor recorded and no exec-info history is
+  // kept, so that a benchmark measures its caller rather than this driver.
+  bool Recording = true;
   std::vector<std::string> CallLog;
   std::map<std::string, size_t> CallCounts;
   std::FILE *LogFile = nullptr;

@@ -23,6 +23,7 @@ TEST(FakeclScenario, BadLinesAreRefusedWithTheirLineNumber) {
         {"platform name=\"open", "unterminated quote"},
         {"use platform=9", "no such platform"},
         {"event-times queued=1", "expected: event-times"},
+        {"record maybe", "expected: record on|off"},
         {"platform\nfrobnicate", "line 2: unknown command frobnicate"},
     };
     for (auto &C : Cases)
@@ -75,6 +76,30 @@ TEST(FakeclScenario, CallRecordNamesArgumentsAndResults) {
     std::snprintf(Expected, sizeof(Expected), "clGetDeviceInfo(%p, 0x1030, 0, null, %p) = 0",
                   static_cast<void *>(D), static_cast<void *>(&Size));
     EXPECT_EQ(Calls[0], Expected);
+    EXPECT_EQ(Fake.callCount("clGetDeviceInfo"), 1u);
+  });
+}
+
+TEST(FakeclScenario, RecordOffKeepsNoCallRecordButStillAnswersAndFails) {
+  runWithDriver("", [](fakecl::Client &Fake) {
+    cl_device_id D = devices(platforms()[0])[0];
+    cl_uint Units = 0;
+    auto Query = [&] {
+      return clGetDeviceInfo(D, CL_DEVICE_MAX_COMPUTE_UNITS, sizeof(Units), &Units, nullptr);
+    };
+    Fake.resetLog();
+    Fake.configure("record off");
+    EXPECT_EQ(Query(), CL_SUCCESS);
+    EXPECT_NE(Units, 0u);
+    Fake.configure("fail clGetDeviceInfo err=-30");
+    EXPECT_EQ(Query(), CL_INVALID_VALUE);
+    EXPECT_EQ(Fake.callLog(), "");
+    Fake.configure("record on");
+    EXPECT_EQ(Query(), CL_SUCCESS);
+    EXPECT_EQ(Fake.callCount("clGetDeviceInfo"), 1u);
+    Fake.configure("record off");
+    Fake.reset(); // recording is on again
+    EXPECT_EQ(Query(), CL_SUCCESS);
     EXPECT_EQ(Fake.callCount("clGetDeviceInfo"), 1u);
   });
 }
