@@ -6,6 +6,7 @@
 #include "kernel/group_sizes.h"
 #include "memory/data_alloc.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -106,18 +107,32 @@ void collectImplicitArguments(int32_t DeviceId, const KernelProperty &KP,
   }
 }
 
-int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, const KernelProperty &KP) {
-  // Reused by every launch of the thread, so a launch allocates nothing once it has grown.
-  thread_local std::vector<void *> ImplicitUSMArgs;
-  ImplicitUSMArgs.clear();
-  bool Used[3] = {false, false, false};
-  collectImplicitArguments(DeviceId, KP, ImplicitUSMArgs, Used);
-  if (ImplicitUSMArgs.empty())
+int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, KernelProperty &KP) {
+  PluginDeviceInfo &DI = *DeviceInfo;
+  ImplicitArgsCache &Cache = KP.Implicit;
+  // Read before the list is built: a change during the build leaves the cache stale, not wrong.
+  uint64_t DeviceGeneration = DI.AllocationTables[DeviceId]->Generation.load(std::memory_order_acquire);
+  uint64_t HostGeneration =
+      DI.singleContext()
+          ? DI.AllocationTables[DI.NumDevices]->Generation.load(std::memory_order_acquire)
+          : 0;
+  size_t NumPrograms = DI.Programs[DeviceId].size();
+  if (!Cache.Valid || Cache.DeviceGeneration != DeviceGeneration ||
+      Cache.HostGeneration != HostGeneration || Cache.NumPrograms != NumPrograms) {
+    Cache.Args.clear();
+    std::fill(std::begin(Cache.Used), std::end(Cache.Used), false);
+    collectImplicitArguments(DeviceId, KP, Cache.Args, Cache.Used);
+    Cache.DeviceGeneration = DeviceGeneration;
+    Cache.HostGeneration = HostGeneration;
+    Cache.NumPrograms = NumPrograms;
+    Cache.Valid = true;
+  }
+  if (Cache.Args.empty())
     return 0;
   DP("Calling clSetKernelExecInfo to pass %zu implicit USM arguments to kernel " DPxMOD "\n",
-     ImplicitUSMArgs.size(), DPxPTR(Kernel));
+     Cache.Args.size(), DPxPTR(Kernel));
   if (CL_CALL(LaunchOp, clSetKernelExecInfo, Kernel, CL_KERNEL_EXEC_INFO_USM_PTRS_TARNO,
-              sizeof(void *) * ImplicitUSMArgs.size(), ImplicitUSMArgs.data()) != CL_SUCCESS)
+              sizeof(void *) * Cache.Args.size(), Cache.Args.data()) != CL_SUCCESS)
     return -1;
   // Host, device, shared: the order the driver is told in.
   const std::pair<int32_t, cl_uint> Settings[] = {
@@ -125,8 +140,8 @@ int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, const KernelPr
       {AllocKindDevice, CL_KERNEL_EXEC_INFO_INDIRECT_DEVICE_ACCESS_TARNO},
       {AllocKindShared, CL_KERNEL_EXEC_INFO_INDIRECT_SHARED_ACCESS_TARNO}};
   for (const auto &[Kind, Param] : Settings)
-    if (Used[Kind] && CL_CALL(LaunchOp, clSetKernelExecInfo, Kernel, Param, sizeof(cl_bool),
-                              &KernelSupportsUSM) != CL_SUCCESS)
+    if (Cache.Used[Kind] && CL_CALL(LaunchOp, clSetKernelExecInfo, Kernel, Param, sizeof(cl_bool),
+                                    &KernelSupportsUSM) != CL_SUCCESS)
       return -1;
   return 0;
 }
@@ -182,7 +197,7 @@ int32_t runTargetTeamNDRegion(int32_t DeviceId, cl_kernel Kernel, void **TgtArgs
   refreshOpenMPLimits();
 
   const KernelInfoTy *Info = findKernelInfo(DeviceId, Kernel);
-  const KernelProperty *KP;
+  KernelProperty *KP;
   {
     // Map entries never move; other launches may be adding entries for other kernels.
     std::lock_guard<std::mutex> Guard(DI.Mutexes[DeviceId]);

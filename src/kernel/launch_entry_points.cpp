@@ -56,6 +56,7 @@ int32_t __tgt_rtl_manifest_data_for_region(int32_t DeviceId, void *TgtEntryPtr, 
   KernelProperty &KP = DeviceInfo->KernelProperties[DeviceId][Kernel];
   KP.ImplicitArgs.clear();
   KP.ImplicitArgs.insert(TgtPtrs, TgtPtrs + NumPtrs);
+  KP.Implicit.Valid = false;
   return 0;
 }
 

@@ -16,6 +16,7 @@ void AllocationTable::add(void *Key, void *Base, uint64_t Size, int32_t Kind, bo
   std::lock_guard<std::mutex> Guard(Lock);
   bool Inserted =
       Allocations.emplace(address(Key), AllocationInfo{Base, Size, Kind, ImplicitArg}).second;
+  Generation.fetch_add(1, std::memory_order_release); // the implicit counts change either way
   if (!ImplicitArg)
     return;
   ++ImplicitCounts[Kind];
@@ -35,6 +36,7 @@ bool AllocationTable::remove(void *Key, AllocationInfo &Info) {
   }
   Info = It->second;
   Allocations.erase(It);
+  Generation.fetch_add(1, std::memory_order_release);
   return true;
 }
 

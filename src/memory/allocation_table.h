@@ -2,6 +2,7 @@
 #ifndef MEMORY_ALLOCATION_TABLE_H
 #define MEMORY_ALLOCATION_TABLE_H
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -28,7 +29,10 @@ struct AllocationTable {
   std::set<uintptr_t> ImplicitKeys;
   std::vector<void *> ImplicitList;
   bool ImplicitListStale = false;
-  std::mutex Lock; // guards every member
+  // Changes with every record added or removed, so that users can tell whether what they
+  // derived from the table is still current without taking the lock.
+  std::atomic<uint64_t> Generation{0};
+  std::mutex Lock; // guards every member but Generation, which changes under it
 
   // Inserts the record unless the key is present; the implicit count grows either way.
   void add(void *Key, void *Base, uint64_t Size, int32_t Kind, bool ImplicitArg);

@@ -90,11 +90,15 @@ TEST(Launch, BindsArgumentsAndImplicitAllocations) {
     Record.NumTeams[0] = 3;
     Record.ThreadLimit[0] = 16;
     Failed |= P.launch_kernel(0, Entry, Args, Offsets, &Record);
-    return Failed ? 10 : ExecInfoCalls != 0 ? 11 : 0;
+    // Freed again, the allocation leaves the implicit list: no indirect-access calls.
+    size_t Before = Fake.callCount("clSetKernelExecInfo");
+    Failed |= P.data_delete(0, Shared) != 0 ||
+              P.run_target_team_nd_region(0, Entry, Args, Offsets, 3, 2, 8, nullptr) != 0;
+    return Failed ? 10 : ExecInfoCalls != 0 ? 11 : Fake.callCount("clSetKernelExecInfo") != Before ? 12 : 0;
   });
   ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
   std::vector<std::string> Out = splitLines(R.Stdout);
-  ASSERT_EQ(Out.size(), 4u) << R.Stdout;
+  ASSERT_EQ(Out.size(), 5u) << R.Stdout;
   std::string Shared = Out[1].substr(7);
   std::string Bound = " val4:00002040 ptr:" + pointerText(Host + 16) + " val8:3412000000000000";
   EXPECT_EQ(Out[0], "global=16,1,1 local=8,1,1" + Bound + " implicit=0:");
