@@ -1,21 +1,19 @@
 #include "memory/allocation_table.h"
 
-#include <iterator>
 
 namespace {
 
 uintptr_t address(const void *Ptr) { return reinterpret_cast<uintptr_t>(Ptr); }
 
-bool holds(const std::pair<const uintptr_t, AllocationInfo> &Record, uintptr_t Ptr) {
-  return address(Record.second.Base) <= Ptr && Ptr < Record.first + Record.second.Size;
+bool holds(const AddressIndex<AllocationInfo>::Entry &Record, uintptr_t Ptr) {
+  return Record && address(Record.Val->Base) <= Ptr && Ptr < Record.Key + Record.Val->Size;
 }
 
 } // namespace
 
 void AllocationTable::add(void *Key, void *Base, uint64_t Size, int32_t Kind, bool ImplicitArg) {
   std::lock_guard<std::mutex> Guard(Lock);
-  bool Inserted =
-      Allocations.emplace(address(Key), AllocationInfo{Base, Size, Kind, ImplicitArg}).second;
+  bool Inserted = Allocations.insert(address(Key), AllocationInfo{Base, Size, Kind, ImplicitArg});
   Generation.fetch_add(1, std::memory_order_release); // the implicit counts change either way
   if (!ImplicitArg)
     return;
@@ -26,26 +24,23 @@ void AllocationTable::add(void *Key, void *Base, uint64_t Size, int32_t Kind, bo
 
 bool AllocationTable::remove(void *Key, AllocationInfo &Info) {
   std::lock_guard<std::mutex> Guard(Lock);
-  auto It = Allocations.find(address(Key));
-  if (It == Allocations.end())
+  if (!Allocations.erase(address(Key), Info))
     return false;
-  if (It->second.ImplicitArg) {
-    --ImplicitCounts[It->second.Kind];
-    ImplicitKeys.erase(It->first);
+  if (Info.ImplicitArg) {
+    --ImplicitCounts[Info.Kind];
+    ImplicitKeys.erase(address(Key));
     ImplicitListStale = true;
   }
-  Info = It->second;
-  Allocations.erase(It);
   Generation.fetch_add(1, std::memory_order_release);
   return true;
 }
 
 std::optional<AllocationInfo> AllocationTable::find(void *Key) {
   std::lock_guard<std::mutex> Guard(Lock);
-  auto It = Allocations.find(address(Key));
-  if (It == Allocations.end())
+  auto Record = Allocations.find(address(Key));
+  if (!Record)
     return std::nullopt;
-  return It->second;
+  return *Record.Val;
 }
 
 std::optional<AllocationInfo> AllocationTable::findContaining(void *Ptr) {
@@ -53,26 +48,23 @@ std::optional<AllocationInfo> AllocationTable::findContaining(void *Ptr) {
   uintptr_t P = address(Ptr);
   // A record's range may start below its key (the base of an offset allocation), so the first
   // key above Ptr can hold it as well as the last key at or below it.
-  auto Above = Allocations.upper_bound(P);
-  if (Above != Allocations.end() && holds(*Above, P))
-    return Above->second;
-  if (Above == Allocations.begin())
-    return std::nullopt;
-  auto AtOrBelow = std::prev(Above);
-  if (holds(*AtOrBelow, P))
-    return AtOrBelow->second;
+  auto Above = Allocations.above(P);
+  if (holds(Above, P))
+    return *Above.Val;
+  auto AtOrBelow = Allocations.atOrBelow(P);
+  if (holds(AtOrBelow, P))
+    return *AtOrBelow.Val;
   return std::nullopt;
 }
 
 bool AllocationTable::reaches(void *Ptr, uint64_t Size) {
   std::lock_guard<std::mutex> Guard(Lock);
   uintptr_t P = address(Ptr);
-  auto Above = Allocations.upper_bound(P);
-  if (Above == Allocations.begin())
+  auto AtOrBelow = Allocations.atOrBelow(P);
+  if (!AtOrBelow)
     return false;
-  auto AtOrBelow = std::prev(Above);
   // Measured from Ptr, so that a huge Size cannot wrap the end of the range around.
-  uintptr_t End = AtOrBelow->first + AtOrBelow->second.Size;
+  uintptr_t End = AtOrBelow.Key + AtOrBelow.Val->Size;
   return End >= P && Size <= End - P;
 }
 

@@ -2,6 +2,8 @@
 #ifndef MEMORY_ALLOCATION_TABLE_H
 #define MEMORY_ALLOCATION_TABLE_H
 
+#include "memory/address_index.h"
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -21,7 +23,7 @@ struct AllocationInfo {
 // is the pointer handed out; it covers Base up to, not including, key + Size. Every operation
 // holds Lock for its whole duration and no other lock, so callers may hold a device mutex.
 struct AllocationTable {
-  std::map<uintptr_t, AllocationInfo> Allocations; // keyed by the handed-out address
+  AddressIndex<AllocationInfo> Allocations;  // keyed by the handed-out address
   std::map<int32_t, int32_t> ImplicitCounts;       // per kind, records with ImplicitArg set
   // Keys of the records with ImplicitArg set, and their list as collectImplicit hands it out,
   // rebuilt only after the set changed: launches read it on every call, while the table itself

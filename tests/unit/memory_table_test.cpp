@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 // Addresses only: the table never dereferences what it records.
@@ -105,4 +107,34 @@ TEST(AllocationTable, ImplicitKindsAndCollectionInKeyOrder) {
   T.remove(at(0x1000), Info);
   T.remove(at(0x5000), Info);
   EXPECT_FALSE(T.hasImplicit(3)); // counts back at zero
+}
+
+// The chunked index against an ordered map through many chunk splits and emptied chunks: every
+// lookup answers what the map answers.
+TEST(AllocationTable, AddressIndexAgreesWithAnOrderedMap) {
+  AddressIndex<int> Index;
+  std::map<uintptr_t, int> Map;
+  uint64_t Seed = 12345;
+  auto Next = [&Seed] { return Seed = Seed * 6364136223846793005ull + 1442695040888963407ull; };
+  for (int Step = 0; Step < 20000; ++Step) {
+    uintptr_t Key = (Next() >> 40) % 4096 * 16;
+    int Removed = 0;
+    if (Next() % 3 == 0)
+      EXPECT_EQ(Index.erase(Key, Removed), Map.erase(Key) == 1) << Key;
+    else
+      EXPECT_EQ(Index.insert(Key, Step), Map.emplace(Key, Step).second) << Key;
+    uintptr_t P = (Next() >> 40) % 4200 * 16 + Step % 3;
+    auto Up = Map.upper_bound(P);
+    auto Below = Index.atOrBelow(P), Above = Index.above(P);
+    ASSERT_EQ(bool(Below), Up != Map.begin()) << P;
+    if (Below) {
+      EXPECT_EQ(Below.Key, std::prev(Up)->first);
+    }
+    ASSERT_EQ(bool(Above), Up != Map.end()) << P;
+    if (Above) {
+      EXPECT_EQ(*Above.Val, Up->second);
+    }
+  }
+  EXPECT_EQ(Index.size(), Map.size());
+  EXPECT_GT(Index.Chunks.size(), 8u); // the test went through splits
 }
