@@ -3,6 +3,7 @@
 #include "frame/cl_call.h"
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
+#include "ompt/ompt_state.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ int32_t __tgt_rtl_init_device(int32_t DeviceId) {
     return -1;
   }
   DI.DeviceArchs[DeviceId] = decideDeviceArch(DeviceId);
+  omptNotifyDeviceInitialize(DeviceId);
   DI.Initialized[DeviceId] = true;
   return 0;
 }
