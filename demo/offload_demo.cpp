@@ -1,8 +1,12 @@
 // The demo: loads the plugin the way the offload host runtime does and walks the host runtime's
 // call order: registration, devices, then the offload image of a small program, whose device
 // entries it prints and whose declare-target variables it reads and writes through the plugin.
+// It runs the saxpy region twice under the example OMPT tool (which prints its summary at the end)
+// and shows an interop object with a queue of its own.
 // Run it with LIBOMPTARGET_DEBUG=1 to see the plugin's own account on standard error.
+#include "host_interop.h"
 #include "host_plugin.h"
+#include "host_tool.h"
 
 #include <cstdio>
 #include <fstream>
@@ -59,8 +63,55 @@ bool exerciseVariables(HostPlugin &Plugin, const TargetTable &Table) {
   return Value == 7;
 }
 
-// Loads the image on device 0; 0 when everything worked.
-int loadImage(HostPlugin &Plugin, const std::string &ImagePath) {
+// Runs saxpy (y = a * y + demo_scale[i % 4]) over 256 elements, as 4 teams of 64 and as 8 teams
+// of 32, and checks the result; false when a step fails.
+bool runSaxpy(HostPlugin &Plugin, HostTool *Tool, const TargetTable &Table) {
+  constexpr int N = 256;
+  std::vector<float> Y(N, 1.0f);
+  void *DevY = Plugin.data_alloc(0, N * sizeof(float), nullptr, 0);
+  if (!DevY || Plugin.data_submit(0, DevY, Y.data(), N * sizeof(float)) != 0)
+    return false;
+  float A = 2.0f;
+  void *Args[] = {DevY, &A};
+  ptrdiff_t Offsets[] = {0, 0};
+  int32_t Teams[] = {4, 8}, Threads[] = {64, 32};
+  bool Ok = true;
+  for (int Run = 0; Run < 2 && Ok; ++Run) {
+    int32_t Rc = runTargetRegion(Plugin, Tool, 0, Table.EntriesBegin[0].address, Args, Offsets,
+                                 2, Teams[Run], Threads[Run], "offload_demo.cpp:saxpy");
+    std::printf("demo: saxpy with %d teams of %d -> %d\n", Teams[Run], Threads[Run], Rc);
+    Ok = Rc == 0;
+  }
+  Ok = Ok && Plugin.data_retrieve(0, Y.data(), DevY, N * sizeof(float)) == 0;
+  Plugin.data_delete(0, DevY);
+  // Twice: y = 2 * (2 * 1 + s) + s with s = 1, 2, 3, 4 (demo_scale).
+  for (int I = 0; I < N && Ok; ++I)
+    Ok = Y[I] == 4.0f + 3.0f * float(I % 4 + 1);
+  std::printf("demo: saxpy results %s\n", Ok ? "correct" : "wrong");
+  return Ok;
+}
+
+// An interop object with a queue of its own, as `omp interop init(targetsync: obj)` makes it.
+bool showInterop(HostPlugin &Plugin) {
+  InteropRecord *Interop = Plugin.create_interop(0, 1);
+  if (!Interop)
+    return false;
+  int32_t Rc = 0;
+  auto Name = [&](int32_t Property) { return Plugin.get_interop_property_info(0, Property, 0); };
+  std::printf("demo: interop %s = %ld, %s = %s, %s = %ld, %s %s\n", Name(-1),
+              long(interopSlot(Interop, -1, Rc)), Name(-2),
+              reinterpret_cast<const char *>(interopSlot(Interop, -2, Rc)), Name(-5),
+              long(interopSlot(Interop, -5, Rc)), Name(-9),
+              interopSlot(Interop, -9, Rc) ? "set" : "missing");
+  int32_t Used = Plugin.use_interop(0, Interop), Synced = Plugin.sync_barrier(Interop);
+  std::printf("demo: use_interop -> %d, sync_barrier -> %d\n", Used, Synced);
+  int32_t Released = interopDestroy(Plugin, 0, Interop);
+  std::printf("demo: release_interop -> %d\n", Released);
+  return Used == 0 && Synced == 0 && Released == 0;
+}
+
+// Loads the image on device 0 and runs its regions; 0 when everything worked.
+int loadImage(HostPlugin &Plugin, HostTool *Tool, const std::string &ImagePath) {
   std::ifstream In(ImagePath, std::ios::binary);
   std::vector<char> Bytes((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
   if (Bytes.empty()) {
@@ -76,7 +127,8 @@ int loadImage(HostPlugin &Plugin, const std::string &ImagePath) {
   if (!Table)
     return 1;
   printEntries(*Table);
-  return exerciseVariables(Plugin, *Table) ? 0 : 1;
+  bool Ok = exerciseVariables(Plugin, *Table) && runSaxpy(Plugin, Tool, *Table);
+  return Ok && showInterop(Plugin) ? 0 : 1;
 }
 
 } // namespace
@@ -89,6 +141,8 @@ int main(int argc, char **argv) {
 #else
   std::string ImagePath = argc > 2 ? argv[2] : "";
 #endif
+  // An empty tool path runs the demo without a tool.
+  std::string ToolPath = argc > 3 ? argv[3] : DEMO_TOOL_PATH;
   HostPlugin Plugin;
   std::string Error;
   std::printf("demo: loading %s\n", Path.c_str());
@@ -96,6 +150,14 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "demo: cannot load the plugin: %s\n", Error.c_str());
     return 1;
   }
+  HostTool Tool;
+  bool WithTool = false;
+  if (!ToolPath.empty()) {
+    WithTool = loadHostTool(ToolPath, Tool, Error);
+    std::printf("demo: tool %s %s%s\n", ToolPath.c_str(), WithTool ? "started" : "not started: ",
+                WithTool ? "" : Error.c_str());
+  }
+  Plugin.init_ompt(WithTool ? &Tool.State : nullptr);
   BinaryDescriptor Desc{};
   std::printf("demo: register_lib -> %d\n", Plugin.register_lib(&Desc));
   int Status = 0;
@@ -108,10 +170,11 @@ int main(int argc, char **argv) {
     if (Rc == 0 && Plugin.get_device_name(Id, Name, sizeof(Name)))
       std::printf("demo: device %d is \"%s\"\n", Id, Name);
     if (Id == 0 && Rc == 0 && !ImagePath.empty())
-      Status = loadImage(Plugin, ImagePath);
+      Status = loadImage(Plugin, WithTool ? &Tool : nullptr, ImagePath);
   }
   std::printf("demo: unregister_lib -> %d\n", Plugin.unregister_lib(&Desc));
   unloadHostPlugin(Plugin);
+  finalizeHostTool(Tool);
   std::printf("demo: %s\n", Status == 0 ? "done" : "failed");
   return Status;
 }
