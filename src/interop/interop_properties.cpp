@@ -23,10 +23,9 @@ constexpr const char *PropertyDescriptions[NumProperties] = {
 } // namespace
 
 const char *interopPropertyInfo(int32_t Property, int32_t InfoKind) {
-  if (Property < -static_cast<int32_t>(NumProperties))
-    return nullptr;
-  size_t Index = static_cast<uint32_t>(Property + static_cast<int32_t>(NumProperties));
-  if (Index >= NumProperties)
+  // In 64 bits: the largest property numbers must not wrap into the table.
+  int64_t Index = int64_t(Property) + int64_t(NumProperties);
+  if (Index < 0 || Index >= int64_t(NumProperties))
     return nullptr;
   if (InfoKind == 0)
     return PropertyNames[Index];
