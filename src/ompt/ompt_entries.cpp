@@ -119,22 +119,22 @@ OmptThreadState *threadEntry() {
   return &omptThreadEntry(*OmptState);
 }
 
-int getNumTeams(ompt_id_t TargetId) {
+// A value of the thread's last launch, when the thread is still in the target region asked for.
+int launchValue(ompt_id_t TargetId, uint32_t OmptThreadState::*Field, const char *What) {
   OmptThreadState *Entry = threadEntry();
   if (Entry && Entry->TargetId == TargetId)
-    return static_cast<int>(Entry->LaunchNumTeams);
-  omptWarning("Warning: cannot find num_teams for target %llu\n",
+    return static_cast<int>(Entry->*Field);
+  omptWarning("Warning: cannot find %s for target %llu\n", What,
               static_cast<unsigned long long>(TargetId));
   return 0;
 }
 
+int getNumTeams(ompt_id_t TargetId) {
+  return launchValue(TargetId, &OmptThreadState::LaunchNumTeams, "num_teams");
+}
+
 int getThreadLimit(ompt_id_t TargetId) {
-  OmptThreadState *Entry = threadEntry();
-  if (Entry && Entry->TargetId == TargetId)
-    return static_cast<int>(Entry->LaunchThreadLimit);
-  omptWarning("Warning: cannot find thread_limit for target %llu\n",
-              static_cast<unsigned long long>(TargetId));
-  return 0;
+  return launchValue(TargetId, &OmptThreadState::LaunchThreadLimit, "thread_limit");
 }
 
 const char *getCodeLocation(const void *CodePtrRA) {

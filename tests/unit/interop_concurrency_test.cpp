@@ -28,7 +28,7 @@ TEST(InteropConcurrency, ThreadsKeepTheirOwnLaunchRecordsAndInteropObjects) {
     __tgt_rtl_init_ompt(&State);
     auto NumTeams = reinterpret_cast<int (*)(ompt_id_t)>(omptLookup("ompt_ext_get_num_teams"));
     void *Entry = Table->EntriesBegin[0].address;
-    std::atomic<int> Wrong{0};
+    std::atomic<int> Wrong{0}, Finished{0};
     std::vector<std::thread> Pool;
     for (int T = 0; T < Threads; ++T)
       Pool.emplace_back([&, T] {
@@ -45,6 +45,9 @@ TEST(InteropConcurrency, ThreadsKeepTheirOwnLaunchRecordsAndInteropObjects) {
           InteropRecord *I = __tgt_rtl_create_interop(0, 1);
           Wrong += !I || __tgt_rtl_sync_barrier(I) != 0 || __tgt_rtl_release_interop(0, I) != 0;
         }
+        // All alive until the last is done: the OpenMP runtime reuses a finished thread's number.
+        for (++Finished; Finished < Threads;)
+          std::this_thread::yield();
       });
     for (std::thread &T : Pool)
       T.join();

@@ -2,6 +2,7 @@
 // test (debug level 1, set by CTest): record slots per kind, the calls each step makes, refused
 // records, failing OpenCL calls that must leave the record usable, and the property tables.
 #include "memory_fake_driver.h"
+#include "ordered_results.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,6 @@ std::vector<std::string> bodyLines(const std::string &Stderr) {
     if (It->compare(0, Prefix.size(), Prefix) == 0)
       Found.push_back(*It);
   return Found;
-}
-
-// Results in the order written: the elements of a braced list are evaluated left to right.
-std::string results(std::initializer_list<long> Values) {
-  std::string Text;
-  for (long V : Values)
-    Text += (Text.empty() ? "" : " ") + std::to_string(V);
-  return Text;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // combination of flags, the lookup function and every entry it serves, the documentation text,
 // and the per-launch record read back through the extension entries.
 #include "memory_fake_driver.h"
+#include "ordered_results.h"
 #include "ompt/ompt_entries.h"
 #include "ompt_host_state.h"
 #include "program_fake_driver.h"
@@ -70,14 +71,6 @@ void attachCallbacks(OmptHostState &State, uint32_t Flags) {
 std::string pointerText(const void *P) {
   char Text[32];
   std::snprintf(Text, sizeof(Text), "%p", P);
-  return Text;
-}
-
-// Results in the order written: the elements of a braced list are evaluated left to right.
-std::string results(std::initializer_list<long> Values) {
-  std::string Text;
-  for (long V : Values)
-    Text += (Text.empty() ? "" : " ") + std::to_string(V);
   return Text;
 }
 
