@@ -11,16 +11,16 @@ extern "C" {
 #endif
 
 typedef struct InteropRecord {
-  intptr_t fr_id;            // 3: OpenCL
-  const char *fr_name;       // "opencl"
-  intptr_t vendor;           // 8
-  const char *vendor_name;   // "tarno"
-  intptr_t device_num;       // the OpenMP device number
-  void *platform;            // cl_platform_id, kinds 0 and 1 only
-  void *device;              // cl_device_id, kinds 0 and 1 only
-  void *device_context;      // cl_context, kinds 0 and 1 only
-  void *targetsync;          // cl_command_queue of this record, kind 1 only
-  void *plugin_property;     // a plugin-owned block, never null in a live record
+  intptr_t fr_id;          // 3: OpenCL
+  const char *fr_name;     // "opencl"
+  intptr_t vendor;         // 8
+  const char *vendor_name; // "tarno"
+  intptr_t device_num;     // the OpenMP device number
+  void *platform;          // cl_platform_id, kinds 0 and 1 only
+  void *device;            // cl_device_id, kinds 0 and 1 only
+  void *device_context;    // cl_context, kinds 0 and 1 only
+  void *targetsync;        // cl_command_queue of this record, kind 1 only
+  void *plugin_property;   // a plugin-owned block, never null in a live record
   uint64_t reserved[4];
 } InteropRecord;
 

@@ -42,8 +42,8 @@ void onDeviceUnload(int, uint64_t) {}
 void onDeviceFinalize(int) { ++Seen.Finalized; }
 
 // At the end of a target region the device still holds the sizes of the region's launch.
-void onTarget(ompt_target_t, ompt_scope_endpoint_t Endpoint, int, ompt_data_t *,
-              ompt_id_t TargetId, const void *) {
+void onTarget(ompt_target_t, ompt_scope_endpoint_t Endpoint, int, ompt_data_t *, ompt_id_t TargetId,
+              const void *) {
   TargetQueryFn Teams = GetNumTeams, Threads = GetThreadLimit;
   if (Endpoint != ompt_scope_end || !Teams || !Threads)
     return;
@@ -58,7 +58,8 @@ int initialize(ompt_function_lookup_t Lookup, int, ompt_data_t *) {
   auto SetCallback = reinterpret_cast<ompt_set_callback_t>(Lookup("ompt_set_callback"));
   if (!SetCallback)
     return 0;
-  SetCallback(ompt_callback_device_initialize, reinterpret_cast<ompt_callback_t>(onDeviceInitialize));
+  SetCallback(ompt_callback_device_initialize,
+              reinterpret_cast<ompt_callback_t>(onDeviceInitialize));
   SetCallback(ompt_callback_device_load, reinterpret_cast<ompt_callback_t>(onDeviceLoad));
   SetCallback(ompt_callback_device_unload, reinterpret_cast<ompt_callback_t>(onDeviceUnload));
   SetCallback(ompt_callback_device_finalize, reinterpret_cast<ompt_callback_t>(onDeviceFinalize));
@@ -70,9 +71,8 @@ void finalize(ompt_data_t *) {
   std::printf("ompt_summary: %u device(s) initialized, %u image(s) loaded (%llu bytes), "
               "%u kernel launch(es), %llu team(s), at most %d threads per team, "
               "%u device(s) finalized\n",
-              Seen.Devices.load(), Seen.Loads.load(), Seen.LoadBytes.load(),
-              Seen.Launches.load(), Seen.Teams.load(), Seen.MaxThreadsPerTeam.load(),
-              Seen.Finalized.load());
+              Seen.Devices.load(), Seen.Loads.load(), Seen.LoadBytes.load(), Seen.Launches.load(),
+              Seen.Teams.load(), Seen.MaxThreadsPerTeam.load(), Seen.Finalized.load());
   std::fflush(stdout);
 }
 

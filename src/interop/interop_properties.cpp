@@ -6,9 +6,9 @@ namespace {
 
 // Indexed by property number + 9: omp_ipr_targetsync (-9) first, omp_ipr_fr_id (-1) last.
 constexpr size_t NumProperties = 9;
-constexpr const char *PropertyNames[NumProperties] = {
-    "targetsync", "device_context", "device",  "platform", "device_num",
-    "vendor_name", "vendor",        "fr_name", "fr_id"};
+constexpr const char *PropertyNames[NumProperties] = {"targetsync", "device_context", "device",
+                                                      "platform",   "device_num",     "vendor_name",
+                                                      "vendor",     "fr_name",        "fr_id"};
 constexpr const char *PropertyDescriptions[NumProperties] = {
     "cl_command_queue, opencl command queue handle",
     "cl_context, opencl context handle",

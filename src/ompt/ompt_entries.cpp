@@ -53,8 +53,8 @@ int getDeviceNumProcs(ompt_device_t *Device) {
 
 ompt_device_time_t getDeviceTime(ompt_device_t *Device) {
   cl_ulong DeviceTime = 0, HostTime = 0;
-  if (CL_CALL_LOGGED(clGetDeviceAndHostTimer, reinterpret_cast<cl_device_id>(Device),
-                     &DeviceTime, &HostTime) != CL_SUCCESS)
+  if (CL_CALL_LOGGED(clGetDeviceAndHostTimer, reinterpret_cast<cl_device_id>(Device), &DeviceTime,
+                     &HostTime) != CL_SUCCESS)
     return 0;
   return DeviceTime;
 }

@@ -1,7 +1,7 @@
 // Attaching the tool: the host runtime hands over its tool state, or null without a tool.
 #include "kernel/launch.h"
-#include "omptargetplugin.h"
 #include "ompt/ompt_state.h"
+#include "omptargetplugin.h"
 
 extern "C" void __tgt_rtl_init_ompt(OmptHostState *State) {
   OmptState = State;

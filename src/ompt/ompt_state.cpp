@@ -40,10 +40,9 @@ bool toolListens(uint32_t Registered) {
 void omptNotifyDeviceInitialize(int32_t DeviceId) {
   if (!toolListens(OmptDeviceInitializeRegistered) || !OmptState->DeviceInitialize)
     return;
-  OmptState->DeviceInitialize(
-      DeviceId, DeviceInfo->DeviceProperties[DeviceId].Name.c_str(),
-      reinterpret_cast<ompt_device_t *>(DeviceInfo->Devices[DeviceId]), omptLookup,
-      OmptDocumentation);
+  OmptState->DeviceInitialize(DeviceId, DeviceInfo->DeviceProperties[DeviceId].Name.c_str(),
+                              reinterpret_cast<ompt_device_t *>(DeviceInfo->Devices[DeviceId]),
+                              omptLookup, OmptDocumentation);
 }
 
 void omptNotifyDeviceLoad(int32_t DeviceId, const DeviceImage *Image) {

@@ -3,8 +3,8 @@
 #ifndef OMPT_OMPT_STATE_H
 #define OMPT_OMPT_STATE_H
 
-#include "omptarget_records.h"
 #include "ompt_host_state.h"
+#include "omptarget_records.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -25,7 +25,8 @@ std::string callNames(const fakecl::Client &Fake) {
 std::string invalidLine(const void *Record) {
   char Line[96];
   std::snprintf(Line, sizeof(Line), "%sInvalid/inconsistent OpenMP interop 0x%016llx",
-                Prefix.c_str(), static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(Record)));
+                Prefix.c_str(),
+                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(Record)));
   return Line;
 }
 
@@ -47,7 +48,8 @@ TEST(Interop, RecordPerKindAndTheCallsOfCreateUseAndRelease) {
     int32_t Kind;
     bool Handles, Queue;
   };
-  const KindCase Cases[] = {{0, true, false}, {1, true, true}, {2, false, false}, {-1, false, false}};
+  const KindCase Cases[] = {
+      {0, true, false}, {1, true, true}, {2, false, false}, {-1, false, false}};
   for (const KindCase &C : Cases) {
     SCOPED_TRACE(C.Kind);
     ChildResult R = runLinked(OneGPU, "", nullptr, [&](const fakecl::Client &Fake) -> int {
@@ -58,14 +60,17 @@ TEST(Interop, RecordPerKindAndTheCallsOfCreateUseAndRelease) {
         return 10;
       std::printf("create: %s\n", callNames(Fake).c_str());
       for (const std::string &Call : Fake.calls("clCreateCommandQueueWithProperties"))
-        std::printf("%s\n", Call.substr(Call.find('['), Call.find(']') - Call.find('[') + 1).c_str());
+        std::printf("%s\n",
+                    Call.substr(Call.find('['), Call.find(']') - Call.find('[') + 1).c_str());
       bool HandlesRight = I->platform == DeviceInfo->Platforms[0] &&
                           I->device == DeviceInfo->Devices[0] &&
                           I->device_context == DeviceInfo->getContext(0);
       bool HandlesNull = !I->platform && !I->device && !I->device_context;
-      std::printf("%ld %s %ld %s %ld handles=%s queue=%d property=%d reserved=%d\n",
-                  long(I->fr_id), I->fr_name, long(I->vendor), I->vendor_name,
-                  long(I->device_num), HandlesRight ? "device" : HandlesNull ? "none" : "wrong",
+      std::printf("%ld %s %ld %s %ld handles=%s queue=%d property=%d reserved=%d\n", long(I->fr_id),
+                  I->fr_name, long(I->vendor), I->vendor_name, long(I->device_num),
+                  HandlesRight  ? "device"
+                  : HandlesNull ? "none"
+                                : "wrong",
                   I->targetsync != nullptr, I->plugin_property != nullptr,
                   I->reserved[0] || I->reserved[1] || I->reserved[2] || I->reserved[3]);
       Fake.resetLog();
@@ -78,12 +83,13 @@ TEST(Interop, RecordPerKindAndTheCallsOfCreateUseAndRelease) {
       return Fake.liveObjects("queue") == Queues ? 0 : 11;
     });
     ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
-    std::vector<std::string> Expected = {
-        C.Queue ? "create: clCreateCommandQueueWithProperties" : "create: "};
+    std::vector<std::string> Expected = {C.Queue ? "create: clCreateCommandQueueWithProperties"
+                                                 : "create: "};
     if (C.Queue) // out of order and profiling, whatever the plugin's options say
       Expected.push_back("[0x1093, 0x3, 0]");
-    Expected.push_back(std::string("3 opencl 8 tarno 0 handles=") + (C.Handles ? "device" : "none") +
-                       " queue=" + (C.Queue ? "1" : "0") + " property=1 reserved=0");
+    Expected.push_back(std::string("3 opencl 8 tarno 0 handles=") +
+                       (C.Handles ? "device" : "none") + " queue=" + (C.Queue ? "1" : "0") +
+                       " property=1 reserved=0");
     Expected.push_back(C.Queue ? "use, value: 0 0: clFinish" : "use, value: 0 0: ");
     Expected.push_back(C.Queue ? "release=0: clFinish clReleaseCommandQueue" : "release=0: ");
     EXPECT_EQ(splitLines(R.Stdout), Expected);
@@ -113,17 +119,17 @@ TEST(Interop, RefusesNullForeignOtherDeviceAndReleasedRecords) {
     Fake.resetLog();
     for (const BadCase &C : Cases) {
       std::fprintf(stderr, "case %s\n", C.What);
-      std::string Results = results(
-          {__tgt_rtl_use_interop(C.DeviceId, C.Record),
-           __tgt_rtl_get_interop_property_value(C.DeviceId, C.Record, -1, 0, 0, nullptr),
-           __tgt_rtl_release_interop(C.DeviceId, C.Record), __tgt_rtl_flush_queue(C.Record),
-           __tgt_rtl_sync_barrier(C.Record), __tgt_rtl_async_barrier(C.Record)});
+      std::string Results =
+          results({__tgt_rtl_use_interop(C.DeviceId, C.Record),
+                   __tgt_rtl_get_interop_property_value(C.DeviceId, C.Record, -1, 0, 0, nullptr),
+                   __tgt_rtl_release_interop(C.DeviceId, C.Record), __tgt_rtl_flush_queue(C.Record),
+                   __tgt_rtl_sync_barrier(C.Record), __tgt_rtl_async_barrier(C.Record)});
       std::printf("%s: %s\n", C.What, Results.c_str());
     }
     std::fprintf(stderr, "case end\n");
     std::printf("calls: %s\n", callNames(Fake).c_str());
-    std::string Made = results({__tgt_rtl_create_interop(-1, 0) != nullptr,
-                                __tgt_rtl_create_interop(2, 1) != nullptr});
+    std::string Made = results(
+        {__tgt_rtl_create_interop(-1, 0) != nullptr, __tgt_rtl_create_interop(2, 1) != nullptr});
     std::printf("create on bad devices: %s\n", Made.c_str());
     // The record of device 1 is still whole and is released where it belongs.
     std::string Whole = results({OnDevice1->device_num, __tgt_rtl_release_interop(1, OnDevice1)});
@@ -136,28 +142,26 @@ TEST(Interop, RefusesNullForeignOtherDeviceAndReleasedRecords) {
   EXPECT_EQ(splitLines(R.Stdout),
             (std::vector<std::string>{
                 // use, value, release, flush, sync, async
-                "null: -1 -1 -1 -1 -1 -1",
-                "foreign: -1 -1 -1 -1 -1 -1",
+                "null: -1 -1 -1 -1 -1 -1", "foreign: -1 -1 -1 -1 -1 -1",
                 // Another device's record is refused where a device number is given; the queue
                 // entry points take none, so they wait on it.
-                "other device: -1 -1 -1 0 0 0",
-                "released: -1 -1 -1 -1 -1 -1",
-                "calls: clFinish clFinish",
-                "create on bad devices: 0 0",
-                "device 1: 1 0"}));
+                "other device: -1 -1 -1 0 0 0", "released: -1 -1 -1 -1 -1 -1",
+                "calls: clFinish clFinish", "create on bad devices: 0 0", "device 1: 1 0"}));
   // Each refusal names the record; the messages of each case in order.
   std::vector<std::string> Lines = splitLines(R.Stderr);
   void *Foreign = nullptr, *OnDevice1 = nullptr, *Released = nullptr;
   ASSERT_EQ(std::sscanf(Lines.back().c_str(), "ptrs %p %p %p", &Foreign, &OnDevice1, &Released), 3);
   auto CaseLines = [&](const std::string &Name) {
     auto Begin = std::find(Lines.begin(), Lines.end(), "case " + Name);
-    auto End = std::find_if(Begin + 1, Lines.end(),
-                            [](const std::string &L) { return L.rfind("case ", 0) == 0 || L.rfind(Prefix, 0) != 0; });
+    auto End = std::find_if(Begin + 1, Lines.end(), [](const std::string &L) {
+      return L.rfind("case ", 0) == 0 || L.rfind(Prefix, 0) != 0;
+    });
     return std::vector<std::string>(Begin + 1, End);
   };
-  for (auto [Name, Address, Count] :
-       {std::tuple<const char *, void *, int>{"null", nullptr, 6}, {"foreign", Foreign, 6},
-        {"other device", OnDevice1, 3}, {"released", Released, 6}})
+  for (auto [Name, Address, Count] : {std::tuple<const char *, void *, int>{"null", nullptr, 6},
+                                      {"foreign", Foreign, 6},
+                                      {"other device", OnDevice1, 3},
+                                      {"released", Released, 6}})
     EXPECT_EQ(CaseLines(Name), std::vector<std::string>(Count, invalidLine(Address))) << Name;
   EXPECT_EQ(CaseLines("end"),
             (std::vector<std::string>{
@@ -178,7 +182,9 @@ TEST(Interop, FailingCallsKeepTheRecordUsable) {
   const std::string FinishFailed = " failed with error code -36, CL_INVALID_COMMAND_QUEUE";
   const FailCase Cases[] = {
       {"fail clCreateCommandQueueWithProperties err=-6",
-       [](InteropRecord *&) { return std::string(__tgt_rtl_create_interop(0, 1) ? "made" : "null"); },
+       [](InteropRecord *&) {
+         return std::string(__tgt_rtl_create_interop(0, 1) ? "made" : "null");
+       },
        "null",
        {"Error: __tgt_rtl_create_interop:clCreateCommandQueueWithProperties failed with error "
         "code -6, CL_OUT_OF_HOST_MEMORY",
@@ -216,8 +222,8 @@ TEST(Interop, FailingCallsKeepTheRecordUsable) {
     SCOPED_TRACE(C.Faults);
     ChildResult R = runLinked(OneGPU, "", nullptr, [&](const fakecl::Client &Fake) -> int {
       size_t Queues = Fake.liveObjects("queue");
-      InteropRecord *I = std::strstr(C.Faults, "CreateCommandQueue") ? nullptr
-                                                                    : __tgt_rtl_create_interop(0, 1);
+      InteropRecord *I =
+          std::strstr(C.Faults, "CreateCommandQueue") ? nullptr : __tgt_rtl_create_interop(0, 1);
       Fake.configure(C.Faults);
       std::fprintf(stderr, "--- body\n");
       std::printf("%s\n", C.Run(I).c_str());
@@ -238,18 +244,12 @@ TEST(Interop, PropertyNamesDescriptionsAndTheEmptyPluginTables) {
     const char *Text;
   };
   const InfoCase Cases[] = {
-      {-9, 0, "targetsync"},
-      {-9, 1, "cl_command_queue, opencl command queue handle"},
-      {-5, 0, "device_num"},
-      {-4, 1, "const char *, vendor name"},
-      {-1, 0, "fr_id"},
-      {-1, 1, "intptr_t, foreign runtime ID"},
-      {-10, 0, nullptr},
-      {INT_MIN, 0, nullptr},
-      {0, 0, nullptr},
-      {INT_MAX, 1, nullptr},
-      {-1, 2, nullptr},
-      {-1, -1, nullptr},
+      {-9, 0, "targetsync"}, {-9, 1, "cl_command_queue, opencl command queue handle"},
+      {-5, 0, "device_num"}, {-4, 1, "const char *, vendor name"},
+      {-1, 0, "fr_id"},      {-1, 1, "intptr_t, foreign runtime ID"},
+      {-10, 0, nullptr},     {INT_MIN, 0, nullptr},
+      {0, 0, nullptr},       {INT_MAX, 1, nullptr},
+      {-1, 2, nullptr},      {-1, -1, nullptr},
   };
   for (const InfoCase &C : Cases) {
     const char *Text = __tgt_rtl_get_interop_property_info(0, C.Property, C.InfoKind);

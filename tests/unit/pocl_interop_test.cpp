@@ -40,8 +40,8 @@ TEST(RealInterop, OwnWorkOnTheInteropQueueNextToAPluginLaunch) {
     void *Args[] = {DevY, &A};
     ptrdiff_t Offsets[] = {0, 0};
     EXPECT_EQ(__tgt_rtl_data_submit(0, DevY, Y.data(), N * sizeof(float)), 0);
-    EXPECT_EQ(__tgt_rtl_run_target_team_nd_region(0, Table->EntriesBegin[0].address, Args,
-                                                  Offsets, 2, 4, 64, nullptr),
+    EXPECT_EQ(__tgt_rtl_run_target_team_nd_region(0, Table->EntriesBegin[0].address, Args, Offsets,
+                                                  2, 4, 64, nullptr),
               0);
     EXPECT_EQ(__tgt_rtl_data_retrieve(0, Y.data(), DevY, N * sizeof(float)), 0);
 
