@@ -3,9 +3,9 @@
 #include "frame/cl_call.h"
 #include "frame/plugin_state.h"
 
+#include <map>
 #include <mutex>
 #include <new>
-#include <set>
 
 namespace {
 
@@ -14,17 +14,36 @@ constexpr intptr_t Vendor = 8;
 const char *const ForeignRuntimeName = "opencl";
 const char *const VendorName = "tarno";
 
-// The records handed out and not yet released. The host owns them, but a pointer it passes back
-// is only read once it is known to be one of them.
+// The records handed out and not yet released, each marked while a release of it is under way.
+// The host owns them, but a pointer it passes back is only read once it is known to be one of
+// them, and under the lock, so that a concurrent release cannot free it meanwhile.
 std::mutex LiveMutex;
-std::set<const InteropRecord *> &liveRecords() {
-  static std::set<const InteropRecord *> Records;
+std::map<const InteropRecord *, bool> &liveRecords() {
+  static std::map<const InteropRecord *, bool> Records;
   return Records;
 }
 
 void reportInvalid(const InteropRecord *Interop) {
   DP("Invalid/inconsistent OpenMP interop 0x%0*llx\n", 16,
      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(Interop)));
+}
+
+// Whether Interop is a live record not being released, made for *DeviceId when that is given;
+// with Claim it is then marked as being released.
+bool checkRecord(const InteropRecord *Interop, const int32_t *DeviceId, bool Claim) {
+  bool Valid = false;
+  if (Interop) {
+    std::lock_guard<std::mutex> Guard(LiveMutex);
+    auto It = liveRecords().find(Interop);
+    Valid = It != liveRecords().end() && !It->second &&
+            (!DeviceId || (int64_t(Interop->device_num) == int64_t(*DeviceId) &&
+                           Interop->fr_id == OpenCLForeignRuntime));
+    if (Valid && Claim)
+      It->second = true;
+  }
+  if (!Valid)
+    reportInvalid(Interop);
+  return Valid;
 }
 
 void freeRecord(InteropRecord *Interop) {
@@ -83,30 +102,22 @@ InteropRecord *createInteropRecord(int32_t DeviceId, int32_t InteropKind) {
     delete Record;
     return nullptr;
   }
-  std::lock_guard<std::mutex> Guard(LiveMutex);
-  liveRecords().insert(Record);
+  try {
+    std::lock_guard<std::mutex> Guard(LiveMutex);
+    liveRecords().emplace(Record, false);
+  } catch (const std::bad_alloc &) {
+    if (Record->targetsync)
+      CL_CALL_LOGGED(clReleaseCommandQueue, static_cast<cl_command_queue>(Record->targetsync));
+    freeRecord(Record);
+    return nullptr;
+  }
   return Record;
 }
 
-bool isLiveInterop(const InteropRecord *Interop) {
-  bool Live = false;
-  if (Interop) {
-    std::lock_guard<std::mutex> Guard(LiveMutex);
-    Live = liveRecords().count(Interop) != 0;
-  }
-  if (!Live)
-    reportInvalid(Interop);
-  return Live;
-}
+bool isLiveInterop(const InteropRecord *Interop) { return checkRecord(Interop, nullptr, false); }
 
 bool isValidInterop(int32_t DeviceId, const InteropRecord *Interop) {
-  if (!isLiveInterop(Interop))
-    return false;
-  if (static_cast<int64_t>(Interop->device_num) == static_cast<int64_t>(DeviceId) &&
-      Interop->fr_id == OpenCLForeignRuntime)
-    return true;
-  reportInvalid(Interop);
-  return false;
+  return checkRecord(Interop, &DeviceId, false);
 }
 
 int32_t finishInteropQueue(const InteropRecord *Interop, const char *Op) {
@@ -118,25 +129,22 @@ int32_t finishInteropQueue(const InteropRecord *Interop, const char *Op) {
 
 int32_t releaseInteropRecord(int32_t DeviceId, InteropRecord *Interop) {
   constexpr const char *Op = "__tgt_rtl_release_interop";
-  if (!isValidInterop(DeviceId, Interop))
+  // Claimed, so that another release of the same record meanwhile is refused.
+  if (!checkRecord(Interop, &DeviceId, true))
     return -1;
-  {
-    // Claimed first, so that a second release of the same record is refused.
-    std::lock_guard<std::mutex> Guard(LiveMutex);
-    if (liveRecords().erase(Interop) == 0) {
-      reportInvalid(Interop);
-      return -1;
-    }
-  }
   if (Interop->targetsync) {
     cl_command_queue CmdQueue = static_cast<cl_command_queue>(Interop->targetsync);
     if (CL_CALL(Op, clFinish, CmdQueue) != CL_SUCCESS ||
         CL_CALL(Op, clReleaseCommandQueue, CmdQueue) != CL_SUCCESS) {
       // The record stays usable for another attempt.
       std::lock_guard<std::mutex> Guard(LiveMutex);
-      liveRecords().insert(Interop);
+      liveRecords().find(Interop)->second = false;
       return -1;
     }
+  }
+  {
+    std::lock_guard<std::mutex> Guard(LiveMutex);
+    liveRecords().erase(Interop);
   }
   freeRecord(Interop);
   return 0;
