@@ -1,9 +1,12 @@
 // The demo: the plugin driven as the offload host runtime drives it for a small program. It
 // registers, initialises the devices, loads the program's offload image on device 0, prints the
 // device entries, reads and writes the declare-target variables, and runs the target regions,
-// checking each result against the same computation on the host and timing each launch.
+// checking each result against the same computation on the host and timing each launch, all
+// under the example OMPT tool (which prints its one-line summary at the end), and shows an interop
+// object with a queue of its own.
 // Run it with LIBOMPTARGET_DEBUG=1 to see the plugin's own account on standard error, and with
 // LIBOMPTARGET_PLUGIN_PROFILE=T for the plugin's profile table at the end.
+#include "host_interop.h"
 #include "host_runtime.h"
 
 #include <chrono>
@@ -142,6 +145,25 @@ bool runGrid(HostRuntime &RT, const HostImage &Image) {
   return report("grid", Text, Same, Ms);
 }
 
+// An interop object with a queue of its own, as `omp interop init(targetsync: obj)` makes it.
+bool showInterop(HostPlugin &Plugin) {
+  InteropRecord *Interop = Plugin.create_interop(0, 1);
+  if (!Interop)
+    return false;
+  int32_t Rc = 0;
+  auto Name = [&](int32_t Property) { return Plugin.get_interop_property_info(0, Property, 0); };
+  std::printf("demo: interop %s = %ld, %s = %s, %s = %ld, %s %s\n", Name(-1),
+              long(interopSlot(Interop, -1, Rc)), Name(-2),
+              reinterpret_cast<const char *>(interopSlot(Interop, -2, Rc)), Name(-5),
+              long(interopSlot(Interop, -5, Rc)), Name(-9),
+              interopSlot(Interop, -9, Rc) ? "set" : "missing");
+  int32_t Used = Plugin.use_interop(0, Interop), Synced = Plugin.sync_barrier(Interop);
+  std::printf("demo: use_interop -> %d, sync_barrier -> %d\n", Used, Synced);
+  int32_t Released = interopDestroy(Plugin, 0, Interop);
+  std::printf("demo: release_interop -> %d\n", Released);
+  return Used == 0 && Synced == 0 && Released == 0;
+}
+
 // Loads the image on device 0 and runs everything; true when all of it worked.
 bool runProgram(HostRuntime &RT, const std::string &ImagePath) {
   HostImage Image;
@@ -163,7 +185,7 @@ bool runProgram(HostRuntime &RT, const std::string &ImagePath) {
   bool Ok = runSaxpy(RT, Image);
   Ok &= runSum(RT, Image, 7);
   Ok &= runGrid(RT, Image);
-  return Ok;
+  return showInterop(RT.Plugin) && Ok;
 }
 
 } // namespace
@@ -176,8 +198,18 @@ int main(int argc, char **argv) {
 #else
   std::string ImagePath = argc > 2 ? argv[2] : "";
 #endif
-  std::printf("demo: loading %s\n", PluginPath.c_str());
+  // An empty tool path runs the demo without a tool.
+  std::string ToolPath = argc > 3 ? argv[3] : DEMO_TOOL_PATH;
   HostRuntime RT;
+  HostTool Tool;
+  if (!ToolPath.empty()) {
+    std::string Error;
+    bool Started = loadHostTool(ToolPath, Tool, Error);
+    std::printf("demo: tool %s %s%s\n", ToolPath.c_str(), Started ? "started" : "not started: ",
+                Started ? "" : Error.c_str());
+    RT.Tool = Started ? &Tool : nullptr;
+  }
+  std::printf("demo: loading %s\n", PluginPath.c_str());
   bool Ok = startHostRuntime(RT, PluginPath);
   if (Ok) {
     std::printf("demo: %d device(s) initialised\n", RT.NumDevices);
@@ -194,6 +226,7 @@ int main(int argc, char **argv) {
     }
   }
   stopHostRuntime(RT); // the plugin prints its profile table here when profiling is on
+  finalizeHostTool(Tool);
   std::printf("demo: %s\n", Ok ? "done" : "failed");
   return Ok ? 0 : 1;
 }

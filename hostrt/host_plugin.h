@@ -4,7 +4,9 @@
 #ifndef HOSTRT_HOST_PLUGIN_H
 #define HOSTRT_HOST_PLUGIN_H
 
+#include "omptarget_interop.h"
 #include "omptarget_records.h"
+#include "ompt_host_state.h"
 
 #include <cstdint>
 #include <string>
@@ -44,7 +46,20 @@
   X(launch_kernel, int32_t, int32_t, void *, void **, ptrdiff_t *, KernelArgs *)                   \
   X(manifest_data_for_region, int32_t, int32_t, void *, void **, size_t)                           \
   X(is_private_arg_on_host, int32_t, int32_t, const void *, uint32_t)                              \
-  X(set_function_ptr_map, int32_t, int32_t, uint64_t, const void *)
+  X(set_function_ptr_map, int32_t, int32_t, uint64_t, const void *)                                \
+  X(create_interop, InteropRecord *, int32_t, int32_t)                                             \
+  X(release_interop, int32_t, int32_t, InteropRecord *)                                            \
+  X(use_interop, int32_t, int32_t, InteropRecord *)                                                \
+  X(get_interop_property_value, int32_t, int32_t, InteropRecord *, int32_t, int32_t, size_t,      \
+    void *)                                                                                        \
+  X(get_interop_property_info, const char *, int32_t, int32_t, int32_t)                            \
+  X(get_num_interop_properties, int32_t, int32_t)                                                  \
+  X(get_interop_rc_desc, const char *, int32_t, int32_t)                                           \
+  X(flush_queue, int32_t, InteropRecord *)                                                         \
+  X(sync_barrier, int32_t, InteropRecord *)                                                        \
+  X(async_barrier, int32_t, InteropRecord *)                                                       \
+  X(synchronize, int32_t, int32_t, void *)                                                         \
+  X(init_ompt, void, OmptHostState *)
 
 struct HostPlugin {
   void *Handle = nullptr;

@@ -60,6 +60,7 @@ bool startHostRuntime(HostRuntime &RT, const std::string &PluginPath) {
     unloadHostPlugin(RT.Plugin);
     return false;
   }
+  RT.Plugin.init_ompt(RT.Tool && RT.Tool->Result ? &RT.Tool->State : nullptr);
   if (RT.Plugin.register_lib(&RT.Descriptor) != 0)
     return failed("register_lib", -1);
   RT.Registered = true;
@@ -142,8 +143,8 @@ bool launchRegion(HostRuntime &RT, int32_t DeviceId, void *Entry, const std::vec
     Values.push_back(A.Value);
     Offsets.push_back(A.Offset);
   }
-  return RT.Plugin.run_target_team_nd_region(DeviceId, Entry, Values.data(), Offsets.data(),
-                                             static_cast<int32_t>(Args.size()), NumTeams,
-                                             ThreadLimit, const_cast<LoopDescriptor *>(Loops)) == 0 ||
+  return runTargetRegion(RT.Plugin, RT.Tool, DeviceId, Entry, Values.data(), Offsets.data(),
+                         static_cast<int32_t>(Args.size()), NumTeams, ThreadLimit, nullptr,
+                         Loops) == 0 ||
          failed("run_target_team_nd_region", DeviceId);
 }

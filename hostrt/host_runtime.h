@@ -7,6 +7,7 @@
 #define HOSTRT_HOST_RUNTIME_H
 
 #include "host_plugin.h"
+#include "host_tool.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,14 +38,15 @@ bool readImageFile(const std::string &Path, HostImage &Image);
 
 struct HostRuntime {
   HostPlugin Plugin;
+  HostTool *Tool = nullptr; // a started tool the plugin and the launches report to, or none
   BinaryDescriptor Descriptor = {};
   int32_t NumDevices = 0;
   bool Registered = false;
 };
 
-// Opens the plugin, resolves its entry points (a missing one is an error naming it), registers,
-// counts the devices, sets the requirement flags and initialises every device. False on the first
-// failure, after its message.
+// Opens the plugin, resolves its entry points (a missing one is an error naming it), hands it the
+// tool's state (or none), registers, counts the devices, sets the requirement flags and
+// initialises every device. False on the first failure, after its message.
 bool startHostRuntime(HostRuntime &RT, const std::string &PluginPath);
 // Unregisters (the plugin shuts down) and closes the plugin.
 void stopHostRuntime(HostRuntime &RT);
@@ -72,7 +74,8 @@ struct LaunchArg {
   static LaunchArg byValue(void *Value) { return {Value, INT64_MAX}; }
 };
 
-// Runs a region and waits for it; NumTeams and ThreadLimit below 1 mean "not given".
+// Runs a region and waits for it, telling the tool about it; NumTeams and ThreadLimit below 1
+// mean "not given".
 bool launchRegion(HostRuntime &RT, int32_t DeviceId, void *Entry, const std::vector<LaunchArg> &Args,
                   int32_t NumTeams, int32_t ThreadLimit, const LoopDescriptor *Loops = nullptr);
 

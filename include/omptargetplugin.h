@@ -16,6 +16,7 @@
 #ifndef OMPTARGETPLUGIN_H
 #define OMPTARGETPLUGIN_H
 
+#include "omptarget_interop.h"
 #include "omptarget_records.h"
 
 // The version script exports only these; the attribute keeps them visible under
@@ -23,7 +24,11 @@
 #define TGT_RTL_EXPORT __attribute__((visibility("default")))
 
 #ifdef __cplusplus
+// The host runtime's tool state (ompt_host_state.h).
+struct OmptHostState;
 extern "C" {
+#else
+typedef struct OmptHostState OmptHostState;
 #endif
 
 TGT_RTL_EXPORT int32_t __tgt_rtl_register_lib(BinaryDescriptor *Desc);
@@ -95,6 +100,30 @@ TGT_RTL_EXPORT int32_t __tgt_rtl_is_private_arg_on_host(int32_t DeviceId, const 
                                                         uint32_t ArgIdx);
 TGT_RTL_EXPORT int32_t __tgt_rtl_set_function_ptr_map(int32_t DeviceId, uint64_t NumEntries,
                                                       const void *FnPtrs);
+
+// Interop objects. A record is the host's from creation to a successful release; a failed
+// release leaves it usable.
+TGT_RTL_EXPORT InteropRecord *__tgt_rtl_create_interop(int32_t DeviceId, int32_t InteropKind);
+TGT_RTL_EXPORT int32_t __tgt_rtl_release_interop(int32_t DeviceId, InteropRecord *Interop);
+TGT_RTL_EXPORT int32_t __tgt_rtl_use_interop(int32_t DeviceId, InteropRecord *Interop);
+TGT_RTL_EXPORT int32_t __tgt_rtl_get_interop_property_value(int32_t DeviceId,
+                                                            InteropRecord *Interop,
+                                                            int32_t Property, int32_t ValueType,
+                                                            size_t Size, void *Value);
+TGT_RTL_EXPORT const char *__tgt_rtl_get_interop_property_info(int32_t DeviceId,
+                                                               int32_t Property,
+                                                               int32_t InfoKind);
+TGT_RTL_EXPORT int32_t __tgt_rtl_get_num_interop_properties(int32_t DeviceId);
+TGT_RTL_EXPORT const char *__tgt_rtl_get_interop_rc_desc(int32_t DeviceId, int32_t RetCode);
+
+// Queues: an interop record's own queue; the rest of the plugin's work is always complete.
+TGT_RTL_EXPORT int32_t __tgt_rtl_flush_queue(InteropRecord *Interop);
+TGT_RTL_EXPORT int32_t __tgt_rtl_sync_barrier(InteropRecord *Interop);
+TGT_RTL_EXPORT int32_t __tgt_rtl_async_barrier(InteropRecord *Interop);
+TGT_RTL_EXPORT int32_t __tgt_rtl_synchronize(int32_t DeviceId, void *AsyncInfo);
+
+// The tool interface: the host's tool state, or null without a tool; called once, first.
+TGT_RTL_EXPORT void __tgt_rtl_init_ompt(OmptHostState *State);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,7 @@
 #include "frame/device_check.h"
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
+#include "ompt/ompt_state.h"
 
 #include <array>
 
@@ -96,6 +97,7 @@ int32_t __tgt_rtl_init_device(int32_t DeviceId) {
     return -1;
   }
   DI.DeviceArchs[DeviceId] = decideDeviceArch(DeviceId);
+  omptNotifyDeviceInitialize(DeviceId);
   DI.Initialized[DeviceId] = true;
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "frame/plugin_state.h"
 
 #include "frame/cl_call.h"
+#include "ompt/ompt_state.h"
 
 PluginDeviceInfo *DeviceInfo = nullptr;
 
@@ -38,6 +39,7 @@ void shutDownDevice(uint32_t I) {
     for (const auto &[ThreadId, Profile] : DeviceInfo->Profiles[I])
       printProfile(Profile, static_cast<int32_t>(I), ThreadId,
                    DeviceInfo->DeviceProperties[I].Name, DeviceInfo->Option.ProfileResolution);
+  omptNotifyDeviceShutdown(static_cast<int32_t>(I));
   exitOnFailure(CL_CALL("closeRTL", clReleaseCommandQueue, DeviceInfo->Queues[I]));
   DeviceInfo->Queues[I] = nullptr;
   // The plugin's own device memory; a failed free is reported but changes nothing at this point.

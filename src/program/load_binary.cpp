@@ -4,6 +4,7 @@
 #include "frame/plugin_state.h"
 #include "memory/data_alloc.h"
 #include "omptargetplugin.h"
+#include "ompt/ompt_state.h"
 #include "profile/profiling_timer.h"
 #include "program/program.h"
 
@@ -78,6 +79,7 @@ TargetTable *__tgt_rtl_load_binary(int32_t DeviceId, DeviceImage *Image) {
   if (Rc != 0)
     return nullptr;
   Program.initProgramData();
+  omptNotifyDeviceLoad(DeviceId, Image);
   return &Program.TargetTable;
 }
 
