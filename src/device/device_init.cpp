@@ -3,6 +3,7 @@
 #include "frame/cl_call.h"
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
+#include "profile/trace_timeline.h"
 
 namespace {
 
@@ -26,7 +27,9 @@ bool createContextAndQueue(int32_t DeviceNum) {
     DI.Contexts[DeviceNum] = Context;
   }
   cl_queue_properties QProperties[] = {
-      0x1093, (DI.Option.Flags & OptionFlagProfile) ? cl_queue_properties(2) : 0, 0};
+      0x1093,
+      (DI.Option.Flags & (OptionFlagProfile | OptionFlagTimeline)) ? cl_queue_properties(2) : 0,
+      0};
   cl_context Context = DI.getContext(DeviceNum);
   cl_device_id CLDeviceId = Device;
   cl_int Rc = CL_SUCCESS;
@@ -90,6 +93,8 @@ int32_t __tgt_rtl_init_device(int32_t DeviceId) {
   }
   DI.DeviceArchs[DeviceId] = decideDeviceArch(DeviceId);
   DI.Initialized[DeviceId] = true;
+  if (DI.Option.Flags & OptionFlagTimeline)
+    takeTimelineClockPair(DeviceId);
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "frame/plugin_state.h"
 
 #include "frame/cl_call.h"
+#include "profile/trace_timeline.h"
 
 #include <cstdlib>
 
@@ -63,6 +64,7 @@ void closeRTL() {
   if (!DeviceInfo)
     return;
   DP("Deinit OpenCL plugin!\n");
+  writeTimeline(); // while kernels and device names still exist
   for (uint32_t I = 0; I < DeviceInfo->NumDevices; ++I)
     if (DeviceInfo->Initialized[I])
       shutDownDevice(I);

@@ -4,6 +4,7 @@
 #include "frame/cl_call.h"
 #include "frame/plugin_state.h"
 #include "profile/profiling_timer.h"
+#include "profile/trace_timeline.h"
 
 #include <cstddef>
 
@@ -44,6 +45,7 @@ void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, boo
 
   ProfilingTimer Timer("DataAlloc", DeviceId);
   Timer.start();
+  TimelineSpan Span;
   auto AllocProp = makeAllocProperties(DeviceId, AllocSize);
   auto Alloc = extension<clDeviceMemAllocTARNO_fn>(DeviceId, ExtDeviceMemAlloc);
   if (!Alloc)
@@ -64,12 +66,16 @@ void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, boo
     DP("Stashing an implicit argument " DPxMOD " for next kernel\n", DPxPTR(TgtPtr));
   DeviceInfo->AllocationTables[DeviceId]->add(TgtPtr, Base, Size, AllocKindDevice, ImplicitArg);
   Timer.stop();
+  if (Span.On)
+    recordHostWork(Span, TimelineKind::Alloc, DeviceId, AllocSize, AllocKindDevice);
   return TgtPtr;
 }
 
 void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t Align) {
   ProfilingTimer Timer("DataAlloc", DeviceId);
   Timer.start();
+  // Device memory is recorded by dataAlloc; host and shared memory here.
+  TimelineSpan Span;
   void *Ptr = nullptr;
   cl_int Rc = CL_SUCCESS;
   switch (Kind) {
@@ -91,6 +97,8 @@ void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t A
     hostAllocationTable(DeviceId).add(Ptr, Ptr, Size, Kind, true);
     DP("Allocated a host memory object " DPxMOD "\n", DPxPTR(Ptr));
     Timer.stop();
+    if (Span.On)
+      recordHostWork(Span, TimelineKind::Alloc, DeviceId, Size, Kind);
     return Ptr;
   }
   case AllocKindShared: {
@@ -107,6 +115,8 @@ void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t A
     DeviceInfo->AllocationTables[DeviceId]->add(Ptr, Ptr, Size, Kind, true);
     DP("Allocated a shared memory object " DPxMOD "\n", DPxPTR(Ptr));
     Timer.stop();
+    if (Span.On)
+      recordHostWork(Span, TimelineKind::Alloc, DeviceId, Size, Kind);
     return Ptr;
   }
   default:
