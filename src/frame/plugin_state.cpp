@@ -64,7 +64,7 @@ void closeRTL() {
   if (!DeviceInfo)
     return;
   DP("Deinit OpenCL plugin!\n");
-  writeTimeline(); // while kernels and device names still exist
+  writeTimeline(); // before the device records it names are released
   for (uint32_t I = 0; I < DeviceInfo->NumDevices; ++I)
     if (DeviceInfo->Initialized[I])
       shutDownDevice(I);

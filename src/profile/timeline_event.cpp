@@ -1,5 +1,7 @@
 #include "profile/timeline_event.h"
 
+#include <algorithm>
+
 void TimelineRing::push(TimelineEvent &&Event) {
   if (Capacity == 0) {
     ++Dropped;
@@ -14,11 +16,11 @@ void TimelineRing::push(TimelineEvent &&Event) {
   ++Dropped;
 }
 
-std::vector<TimelineEvent> TimelineRing::inOrder() const {
+std::vector<TimelineEvent> TimelineRing::takeInOrder() {
+  std::rotate(Slots.begin(), Slots.begin() + Next, Slots.end());
+  Next = 0;
   std::vector<TimelineEvent> Events;
-  Events.reserve(Slots.size());
-  for (size_t I = 0; I < Slots.size(); ++I)
-    Events.push_back(Slots[(Next + I) % Slots.size()]);
+  Events.swap(Slots);
   return Events;
 }
 

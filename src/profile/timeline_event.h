@@ -36,8 +36,8 @@ struct TimelineRing {
 
   explicit TimelineRing(size_t Cap) : Capacity(Cap) {}
   void push(TimelineEvent &&Event);
-  // The kept events, oldest first.
-  std::vector<TimelineEvent> inOrder() const;
+  // Hands over the kept events, oldest first, and leaves the ring empty.
+  std::vector<TimelineEvent> takeInOrder();
 };
 
 // The Trace Event Format names of a kind: the event's name (kernels use their own) and category.

@@ -62,7 +62,8 @@ void writeTimelineJson(std::ostream &Out, const std::vector<TimelineEvent> &Even
       << ",\n\"traceEvents\":[";
   bool First = true;
   auto Emit = [&](const json &Entry) {
-    Out << (First ? "\n" : ",\n") << Entry.dump();
+    // A driver's name need not be valid UTF-8; such bytes become U+FFFD rather than an error.
+    Out << (First ? "\n" : ",\n") << Entry.dump(-1, ' ', false, json::error_handler_t::replace);
     First = false;
   };
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <vector>
 
 // The OpenMP runtime's global thread number names a thread's track, as it names its profile.
@@ -42,10 +43,15 @@ ClockPair clockPair(int32_t DeviceId) {
   return static_cast<size_t>(DeviceId) < R.Pairs.size() ? R.Pairs[DeviceId] : ClockPair();
 }
 
+// Out of memory, an event is lost and counted as dropped: the traced call goes on as if untraced.
 void record(TimelineEvent &&Event) {
   TimelineRecorder &R = recorder();
   std::lock_guard<std::mutex> Guard(R.Lock);
-  R.Ring.push(std::move(Event));
+  try {
+    R.Ring.push(std::move(Event));
+  } catch (const std::bad_alloc &) {
+    ++R.Ring.Dropped;
+  }
 }
 
 void fillHostPart(TimelineSpan &Span, TimelineEvent &Event, int32_t DeviceId) {
@@ -129,14 +135,10 @@ void writeTimeline() {
   uint64_t Dropped;
   {
     std::lock_guard<std::mutex> Guard(R.Lock);
-    Events = R.Ring.inOrder();
+    Events = R.Ring.takeInOrder();
     Dropped = R.Ring.Dropped;
-    R.Ring = TimelineRing(TimelineCapacity);
+    R.Ring.Dropped = 0;
   }
-  std::vector<std::string> DeviceNames;
-  for (const DevicePropertiesTy &Properties : DeviceInfo->DeviceProperties)
-    DeviceNames.push_back(Properties.Name);
-
   const std::string &Path = DeviceInfo->Option.TraceFile;
   std::ofstream Out(Path, std::ios::out | std::ios::trunc);
   if (!Out) {
@@ -144,9 +146,19 @@ void writeTimeline() {
                    std::strerror(errno));
     return;
   }
-  writeTimelineJson(Out, Events, Dropped, DeviceNames);
-  Out.close();
-  if (Out.fail())
-    warningMessage("Warning: cannot write the trace file %s: %s\n", Path.c_str(),
-                   "write failed");
+  // Shutdown runs inside an entry point: nothing may escape it, a failed write is one warning.
+  const char *Failure = nullptr;
+  try {
+    std::vector<std::string> DeviceNames;
+    for (const DevicePropertiesTy &Properties : DeviceInfo->DeviceProperties)
+      DeviceNames.push_back(Properties.Name);
+    writeTimelineJson(Out, Events, Dropped, DeviceNames);
+    Out.close();
+    if (Out.fail())
+      Failure = "write failed";
+  } catch (const std::exception &E) {
+    Failure = E.what();
+  }
+  if (Failure)
+    warningMessage("Warning: cannot write the trace file %s: %s\n", Path.c_str(), Failure);
 }

@@ -2,6 +2,9 @@
 // setting LIBOMPTARGET_OPENCL_TRACE_FILE, whose file is read back as a trace viewer reads it.
 #include "child_process.h"
 #include "profile/timeline_writer.h"
+#ifdef FAKECL_PATH
+#include "fake_driver_run.h"
+#endif
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -92,7 +95,7 @@ TEST(Timeline, RingKeepsNewestAndFileNotesTheDropped) {
       Ring.push(copyEvent(0, 1000u * I, I));
     }
     std::ostringstream Out;
-    writeTimelineJson(Out, Ring.inOrder(), Ring.Dropped, {"cpu"});
+    writeTimelineJson(Out, Ring.takeInOrder(), Ring.Dropped, {"cpu"});
     json Trace = json::parse(Out.str());
     auto Tracks = slicesByTrack(Trace);
     EXPECT_EQ(describe(Tracks[{0, 1}]), C.HostThread0);
@@ -106,6 +109,89 @@ TEST(Timeline, RingKeepsNewestAndFileNotesTheDropped) {
     EXPECT_EQ(Notes, C.Dropped ? 1u : 0u);
   }
 }
+
+#ifdef FAKECL_PATH
+// One 16-byte copy each way over the fake driver, with scripted event times: unset, the plugin
+// reads no clock and makes a plain queue; set, the queue profiles, the device slices keep the
+// device clock's distances when the timer pair was taken, and without a pair each command is
+// placed by its queueing time inside its host span.
+TEST(Timeline, DeviceTimesOverFakeDriver) {
+  const std::string Events = "event-times queued=1000100 submit=1000200 start=1001000 end=1003000\n"
+                             "event-times queued=2000000 submit=2000100 start=2000500 end=2000900\n";
+  struct Case {
+    const char *Name;
+    bool Set;
+    std::string Faults;
+    std::string Calls; // queue properties, timer readings, event queries
+    // Device slices: the second's start minus the first's (with a pair), or each one's start
+    // minus its host slice's start (without one); then both durations.
+    std::vector<double> Distances;
+  };
+  const Case Cases[] = {
+      {"unset", false, "timer device=1000000 host=7\n" + Events,
+       "[0x1093, 0] timer=0 profiling=0", {}}, // a 0 property ends the printed list
+      {"set with a timer pair", true, "timer device=1000000 host=7\n" + Events,
+       "[0x1093, 0x2, 0] timer=1 profiling=4", {999.5, 2.0, 0.4}},
+      {"set without a timer pair", true, "fail clGetDeviceAndHostTimer all\n" + Events,
+       "[0x1093, 0x2, 0] timer=1 profiling=6", {0.9, 0.5, 2.0, 0.4}},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    char Template[] = "/tmp/timeline_fake_XXXXXX";
+    const fs::path Dir = mkdtemp(Template), File = Dir / "fake.json";
+    EnvironmentList Env;
+    if (C.Set)
+      Env.emplace_back("LIBOMPTARGET_OPENCL_TRACE_FILE", File.string());
+    const std::string OneGPU = "platform version=\"OpenCL 3.0 fake\"\ndevice type=gpu name=\"G\"\n";
+    ChildResult R = runWithFakeDriver(
+        {FAKECL_PATH, PLUGIN_PATH, OneGPU, C.Faults, Env},
+        [](HostPlugin &P, const fakecl_control_v1 &Fake) {
+          P.register_lib(nullptr);
+          if (P.number_of_devices() != 1 || P.init_device(0) != 0)
+            return 80;
+          char In[16] = "fifteen bytes..", Out[16] = {};
+          void *Dev = P.data_alloc(0, sizeof(In), nullptr, 0);
+          if (P.data_submit(0, Dev, In, sizeof(In)) || P.data_retrieve(0, Out, Dev, sizeof(Out)))
+            return 81;
+          std::smatch Properties;
+          std::string Log = fakeCallLog(Fake);
+          std::regex_search(Log, Properties, std::regex(R"(clCreateCommandQueueWithProperties\([^\[]*(\[[^\]]*\]))"));
+          std::printf("%s timer=%zu profiling=%zu", Properties[1].str().c_str(),
+                      Fake.call_count("clGetDeviceAndHostTimer"),
+                      Fake.call_count("clGetEventProfilingInfo"));
+          P.unregister_lib(nullptr);
+          return 0;
+        });
+    ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+    EXPECT_EQ(R.Stdout, C.Calls);
+    ASSERT_EQ(fs::exists(File), C.Set);
+    if (!C.Set) {
+      fs::remove_all(Dir);
+      continue;
+    }
+    std::ifstream In(File);
+    auto Tracks = slicesByTrack(json::parse(In));
+    const std::vector<json> &Host = Tracks[{0, 1}], &Device = Tracks[{0, int(DeviceQueueTrack)}];
+    ASSERT_EQ(describe(Device), std::vector<std::string>({"DataWrite (Host to Device) bytes=16",
+                                                          "DataRead (Device to Host) bytes=16"}));
+    ASSERT_EQ(Host.size(), 3u); // the allocation, then the two copies
+    std::vector<double> Distances;
+    auto Ts = [](const json &S) { return S.at("ts").get<double>(); };
+    if (C.Distances.size() == 3) {
+      Distances.push_back(Ts(Device[1]) - Ts(Device[0]));
+    } else {
+      Distances.push_back(Ts(Device[0]) - Ts(Host[1]));
+      Distances.push_back(Ts(Device[1]) - Ts(Host[2]));
+    }
+    for (const json &S : Device)
+      Distances.push_back(S.at("dur").get<double>());
+    ASSERT_EQ(Distances.size(), C.Distances.size());
+    for (size_t I = 0; I < Distances.size(); ++I)
+      EXPECT_NEAR(Distances[I], C.Distances[I], 1e-6) << I;
+    fs::remove_all(Dir);
+  }
+}
+#endif
 
 #ifdef DEMO_PATH
 // The kernels of the demo's device module, in the order the demo launches them.
