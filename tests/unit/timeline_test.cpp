@@ -116,8 +116,9 @@ TEST(Timeline, RingKeepsNewestAndFileNotesTheDropped) {
 // device clock's distances when the timer pair was taken, and without a pair each command is
 // placed by its queueing time inside its host span.
 TEST(Timeline, DeviceTimesOverFakeDriver) {
-  const std::string Events = "event-times queued=1000100 submit=1000200 start=1001000 end=1003000\n"
-                             "event-times queued=2000000 submit=2000100 start=2000500 end=2000900\n";
+  const std::string Events =
+      "event-times queued=1000100 submit=1000200 start=1001000 end=1003000\n"
+      "event-times queued=2000000 submit=2000100 start=2000500 end=2000900\n";
   struct Case {
     const char *Name;
     bool Set;
@@ -153,9 +154,11 @@ TEST(Timeline, DeviceTimesOverFakeDriver) {
           void *Dev = P.data_alloc(0, sizeof(In), nullptr, 0);
           if (P.data_submit(0, Dev, In, sizeof(In)) || P.data_retrieve(0, Out, Dev, sizeof(Out)))
             return 81;
+          // The queue's property list, as the call record prints it.
+          const std::regex Queue(R"(clCreateCommandQueueWithProperties\([^\[]*(\[[^\]]*\]))");
           std::smatch Properties;
           std::string Log = fakeCallLog(Fake);
-          std::regex_search(Log, Properties, std::regex(R"(clCreateCommandQueueWithProperties\([^\[]*(\[[^\]]*\]))"));
+          std::regex_search(Log, Properties, Queue);
           std::printf("%s timer=%zu profiling=%zu", Properties[1].str().c_str(),
                       Fake.call_count("clGetDeviceAndHostTimer"),
                       Fake.call_count("clGetEventProfilingInfo"));
