@@ -9,6 +9,7 @@ PACKAGES=(
   llvm-15-dev libllvm15 clang-15 llvm-spirv-15 libllvmspirvlib-15-dev
   libomp-dev
   libgtest-dev
+  nlohmann-json3-dev
   pocl-opencl-icd
 )
 

@@ -5,6 +5,7 @@
 #include "frame/plugin_state.h"
 #include "omptargetplugin.h"
 #include "ompt/ompt_state.h"
+#include "profile/trace_timeline.h"
 
 #include <array>
 
@@ -30,7 +31,9 @@ bool createContextAndQueue(int32_t DeviceNum) {
     DI.Contexts[DeviceNum] = Context;
   }
   std::array<cl_queue_properties, 3> QProperties = {
-      0x1093, (DI.Option.Flags & OptionFlagProfile) ? cl_queue_properties(2) : 0, 0};
+      0x1093,
+      (DI.Option.Flags & (OptionFlagProfile | OptionFlagTimeline)) ? cl_queue_properties(2) : 0,
+      0};
   cl_context Context = DI.getContext(DeviceNum);
   cl_device_id CLDeviceId = Device;
   cl_int Rc = CL_SUCCESS;
@@ -99,6 +102,8 @@ int32_t __tgt_rtl_init_device(int32_t DeviceId) {
   DI.DeviceArchs[DeviceId] = decideDeviceArch(DeviceId);
   omptNotifyDeviceInitialize(DeviceId);
   DI.Initialized[DeviceId] = true;
+  if (DI.Option.Flags & OptionFlagTimeline)
+    takeTimelineClockPair(DeviceId);
   return 0;
 }
 

@@ -235,4 +235,10 @@ void PluginOptions::readFromEnvironment() {
     parseThinThreadsThreshold(Text, ThinThreadsThreshold);
 
   readFlagSwitch(Flags, "LIBOMPTARGET_NDRANGE_IGNORE_TRIPCOUNT", OptionFlagNDRangeIgnoreTripCount);
+
+  if (const char *Text = readEnvironmentVariable("LIBOMPTARGET_OPENCL_TRACE_FILE"))
+    if (*Text) {
+      TraceFile = Text;
+      Flags |= OptionFlagTimeline;
+    }
 }

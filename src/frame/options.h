@@ -18,6 +18,7 @@ enum : uint64_t {
   OptionFlagShowBuildLog = 0x20,        // LIBOMPTARGET_QUVELA_SHOW_BUILD_LOG
   OptionFlagLinkLibDevice = 0x40,       // LIBOMPTARGET_QUVELA_LINK_LIBDEVICE
   OptionFlagNDRangeIgnoreTripCount = 0x80, // LIBOMPTARGET_NDRANGE_IGNORE_TRIPCOUNT
+  OptionFlagTimeline = 0x100,           // LIBOMPTARGET_OPENCL_TRACE_FILE names a file
 };
 
 constexpr uint64_t DeviceTypeGPU = 4; // CL_DEVICE_TYPE_GPU
@@ -63,6 +64,7 @@ struct PluginOptions {
   std::vector<uint32_t> SpecConstantIds;
   std::vector<uint64_t> SpecConstantSizes;
   std::vector<std::unique_ptr<uint8_t[]>> SpecConstantValues;
+  std::string TraceFile; // where the timeline is written at shutdown; empty: no timeline
 
   // Defaults only; readFromEnvironment fills the rest.
   PluginOptions() = default;

@@ -2,6 +2,9 @@
 
 #include "frame/cl_call.h"
 #include "ompt/ompt_state.h"
+#include "profile/trace_timeline.h"
+
+#include <cstdlib>
 
 PluginDeviceInfo *DeviceInfo = nullptr;
 
@@ -63,6 +66,7 @@ void closeRTL() {
   if (!DeviceInfo)
     return;
   DP("Deinit OpenCL plugin!\n");
+  writeTimeline(); // before the device records it names are released
   for (uint32_t I = 0; I < DeviceInfo->NumDevices; ++I)
     if (DeviceInfo->Initialized[I])
       shutDownDevice(I);

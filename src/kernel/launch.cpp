@@ -5,6 +5,7 @@
 #include "frame/plugin_state.h"
 #include "kernel/group_sizes.h"
 #include "memory/data_alloc.h"
+#include "profile/trace_timeline.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -146,13 +147,12 @@ int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, KernelProperty
   return 0;
 }
 
-// Adds the kernel's host and device times to the calling thread's profile.
-int32_t profileKernel(int32_t DeviceId, cl_kernel Kernel, cl_event Event) {
+// Appends the kernel's function name to Name; -1 when the driver cannot say.
+int32_t appendKernelName(cl_kernel Kernel, std::string &Name) {
   size_t BufSize = 0;
   if (CL_CALL(LaunchOp, clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, 0, nullptr, &BufSize) !=
       CL_SUCCESS)
     return -1;
-  std::string Name = "Kernel ";
   if (BufSize != 0) {
     std::vector<char> Buf(BufSize);
     if (CL_CALL(LaunchOp, clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, Buf.size(), Buf.data(),
@@ -160,8 +160,28 @@ int32_t profileKernel(int32_t DeviceId, cl_kernel Kernel, cl_event Event) {
       return -1;
     Name.append(Buf.data(), strnlen(Buf.data(), Buf.size()));
   }
+  return 0;
+}
+
+// Adds the kernel's host and device times to the calling thread's profile.
+int32_t profileKernel(int32_t DeviceId, cl_kernel Kernel, cl_event Event) {
+  std::string Name = "Kernel ";
+  if (appendKernelName(Kernel, Name) != 0)
+    return -1;
   DeviceInfo->getProfile(DeviceId).update(Name.c_str(), Event);
   return 0;
+}
+
+// Puts the launch on the timeline; a name the driver cannot give stays empty, the launch stands.
+void traceKernel(TimelineSpan &Span, int32_t DeviceId, cl_kernel Kernel, cl_event Event,
+                 const GroupSizes &Sizes) {
+  TimelineEvent Launch;
+  Launch.Kind = TimelineKind::Kernel;
+  Launch.DeviceId = DeviceId;
+  appendKernelName(Kernel, Launch.Name);
+  std::copy(Sizes.Global, Sizes.Global + 3, Launch.Global);
+  std::copy(Sizes.Local, Sizes.Local + 3, Launch.Local);
+  recordQueueWork(Span, std::move(Launch), Event);
 }
 
 } // namespace
@@ -223,6 +243,7 @@ int32_t runTargetTeamNDRegion(int32_t DeviceId, cl_kernel Kernel, void **TgtArgs
      Sizes.Global[1] / Sizes.Local[1], Sizes.Global[2] / Sizes.Local[2]);
 
   cl_event Event = nullptr;
+  TimelineSpan Span;
   {
     // A kernel object holds one set of arguments: binding and enqueue must not interleave with
     // another launch of it, nor with a free of memory it is bound to.
@@ -241,8 +262,11 @@ int32_t runTargetTeamNDRegion(int32_t DeviceId, cl_kernel Kernel, void **TgtArgs
   DP("Started executing kernel.\n");
 
   int32_t Rc = CL_CALL(LaunchOp, clWaitForEvents, 1, &Event) == CL_SUCCESS ? 0 : -1;
+  Span.stop();
   if (Rc == 0 && (DI.Option.Flags & OptionFlagProfile))
     Rc = profileKernel(DeviceId, Kernel, Event);
+  if (Rc == 0 && Span.On)
+    traceKernel(Span, DeviceId, Kernel, Event, Sizes);
   CL_CALL_LOGGED(clReleaseEvent, Event);
   if (Rc == 0)
     DP("Successfully finished kernel execution.\n");

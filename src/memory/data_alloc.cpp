@@ -4,6 +4,7 @@
 #include "frame/cl_call.h"
 #include "frame/plugin_state.h"
 #include "profile/profiling_timer.h"
+#include "profile/trace_timeline.h"
 
 #include <cstddef>
 
@@ -52,6 +53,7 @@ void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, boo
 
   ProfilingTimer Timer("DataAlloc", DeviceId);
   Timer.start();
+  TimelineSpan Span;
   auto AllocProp = makeAllocProperties(DeviceId, AllocSize);
   auto Alloc = extension<clDeviceMemAllocTARNO_fn>(DeviceId, ExtDeviceMemAlloc);
   if (!Alloc)
@@ -72,6 +74,8 @@ void *dataAlloc(int32_t DeviceId, int64_t Size, void *HstPtr, void *HstBase, boo
     DP("Stashing an implicit argument " DPxMOD " for next kernel\n", DPxPTR(TgtPtr));
   DeviceInfo->AllocationTables[DeviceId]->add(TgtPtr, Base, Size, AllocKindDevice, ImplicitArg);
   Timer.stop();
+  if (Span.On)
+    recordHostWork(Span, TimelineKind::Alloc, DeviceId, AllocSize, AllocKindDevice);
   return TgtPtr;
 }
 
@@ -80,6 +84,8 @@ void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t A
     return reportNegativeSize("dataAllocExplicit", Size);
   ProfilingTimer Timer("DataAlloc", DeviceId);
   Timer.start();
+  // Device memory is recorded by dataAlloc; host and shared memory here.
+  TimelineSpan Span;
   void *Ptr = nullptr;
   cl_int Rc = CL_SUCCESS;
   switch (Kind) {
@@ -101,6 +107,8 @@ void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t A
     hostAllocationTable(DeviceId).add(Ptr, Ptr, Size, Kind, true);
     DP("Allocated a host memory object " DPxMOD "\n", DPxPTR(Ptr));
     Timer.stop();
+    if (Span.On)
+      recordHostWork(Span, TimelineKind::Alloc, DeviceId, Size, Kind);
     return Ptr;
   }
   case AllocKindShared: {
@@ -117,6 +125,8 @@ void *dataAllocExplicit(int32_t DeviceId, int64_t Size, int32_t Kind, uint64_t A
     DeviceInfo->AllocationTables[DeviceId]->add(Ptr, Ptr, Size, Kind, true);
     DP("Allocated a shared memory object " DPxMOD "\n", DPxPTR(Ptr));
     Timer.stop();
+    if (Span.On)
+      recordHostWork(Span, TimelineKind::Alloc, DeviceId, Size, Kind);
     return Ptr;
   }
   default:

@@ -6,6 +6,7 @@
 #include "omptargetplugin.h"
 #include "ompt/ompt_state.h"
 #include "profile/profiling_timer.h"
+#include "profile/trace_timeline.h"
 #include "program/program.h"
 
 #include <string>
@@ -62,17 +63,23 @@ TargetTable *__tgt_rtl_load_binary(int32_t DeviceId, DeviceImage *Image) {
 
   ProfilingTimer CompileTimer("Compiling", DeviceId);
   CompileTimer.start();
+  TimelineSpan CompileSpan;
   if (Program.createPrograms(CompilationOptions, LinkingOptions) != 0)
     return nullptr;
   composeTargetOptions(CompilationOptions, LinkingOptions);
 
   int32_t Rc = Program.compilePrograms(CompilationOptions, LinkingOptions);
   CompileTimer.stop();
+  if (CompileSpan.On)
+    recordHostWork(CompileSpan, TimelineKind::Compile, DeviceId);
   if (Rc == 0) {
     ProfilingTimer LinkTimer("Linking", DeviceId);
     LinkTimer.start();
+    TimelineSpan LinkSpan;
     Rc = Program.linkPrograms(LinkingOptions);
     LinkTimer.stop();
+    if (LinkSpan.On)
+      recordHostWork(LinkSpan, TimelineKind::Link, DeviceId);
   }
   if (Rc == 0)
     Rc = Program.buildKernels();

@@ -145,6 +145,10 @@ TEST(PluginOptions, EnvironmentCases) {
       {"thin threads 1.5", {{"LIBOMPTARGET_QUVELA_THIN_THREADS_THRESHOLD", "1.5"}}, [](const PluginOptions &O) { EXPECT_DOUBLE_EQ(O.ThinThreadsThreshold, 0.1); }},
       {"ignore trip count", {{"LIBOMPTARGET_NDRANGE_IGNORE_TRIPCOUNT", "1"}}, [](const PluginOptions &O) { EXPECT_EQ(O.Flags, 0x90u); }},
       {"ignore trip count off", {{"LIBOMPTARGET_NDRANGE_IGNORE_TRIPCOUNT", "no"}}, [](const PluginOptions &O) { EXPECT_EQ(O.Flags, 0x10u); }},
+      {"trace file", {{"LIBOMPTARGET_OPENCL_TRACE_FILE", "/tmp/t.json"}},
+       [](const PluginOptions &O) { EXPECT_EQ(O.Flags, 0x110u); EXPECT_EQ(O.TraceFile, "/tmp/t.json"); }},
+      {"trace file empty", {{"LIBOMPTARGET_OPENCL_TRACE_FILE", ""}},
+       [](const PluginOptions &O) { EXPECT_EQ(O.Flags, 0x10u); EXPECT_EQ(O.TraceFile, ""); }},
   };
   for (const OptionsCase &C : Cases) {
     SCOPED_TRACE(C.Title);
