@@ -17,13 +17,11 @@ void trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templat
   Record.RefCount = 1;
   Record.LayerProgram = Owner;
   Record.Context = Context;
-  {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    State.Kernels[Kernel] = Record;
-  }
-  if (Owner)
-    attachKernel(Owner);
+  Record.GlobalsBlock = Owner ? attachKernel(Owner) : nullptr;
+  Record.ListSent = false;
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  State.Kernels[Kernel] = Record;
 }
 
 cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,

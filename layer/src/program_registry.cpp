@@ -45,14 +45,16 @@ cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) 
   return CL_SUCCESS;
 }
 
-void attachKernel(cl_program Program) {
+void *attachKernel(cl_program Program) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
-  if (ProgramRecord *Record = findProgram(Program)) {
-    ++Record->AttachedKernels;
-    ++Record->RefCount;
-    gNext.clRetainProgram(Program);
-  }
+  ProgramRecord *Record = findProgram(Program);
+  if (!Record)
+    return nullptr;
+  ++Record->AttachedKernels;
+  ++Record->RefCount;
+  gNext.clRetainProgram(Program);
+  return Record->Built.GlobalsBlock;
 }
 
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc) {
