@@ -1,5 +1,7 @@
 #include "spirv_check.h"
 
+#include "spirv_block_order.h"
+
 #include <spirv-tools/libspirv.h>
 
 #include <cstring>
@@ -23,10 +25,15 @@ std::string diagnosticText(spv_diagnostic Diagnostic) {
          std::to_string(Diagnostic->position.index) + ")";
 }
 
-// What a reader needs beyond instruction framing: every id below the bound and defined once.
-struct IdCheck {
+// What the translator's reader needs beyond what the validator checks, all required by SPIR-V
+// (the reader asserts on each): every id below the bound and defined once, strings padded with
+// zeros, alignments that are powers of two, extended instructions applied to values, names and
+// decorations given before their target is defined.
+struct ReaderCheck {
   uint32_t Bound = 0;
   std::vector<bool> Defined;
+  std::vector<bool> Typed;
+  std::vector<uint32_t> ValueOperands; // must name typed values
   std::vector<uint32_t> Used;
   std::string Problem;
 };
@@ -37,10 +44,62 @@ bool isIdOperand(spv_operand_type_t Type) {
          Type == SPV_OPERAND_TYPE_SCOPE_ID;
 }
 
-spv_result_t checkInstructionIds(void *Data, const spv_parsed_instruction_t *Instruction) {
-  auto &Check = *static_cast<IdCheck *>(Data);
+bool zeroPadded(const uint32_t *Words, uint16_t Count) {
+  auto Bytes = reinterpret_cast<const unsigned char *>(Words);
+  size_t End = size_t(Count) * 4;
+  size_t Nul = 0;
+  while (Nul < End && Bytes[Nul] != 0)
+    ++Nul;
+  for (size_t At = Nul; At < End; ++At)
+    if (Bytes[At] != 0)
+      return false;
+  return true;
+}
+
+constexpr uint32_t kOpExtInst = 12, kOpDecorate = 71, kDecorationAlignment = 44, kMemoryAccessAligned = 2;
+
+bool annotation(uint32_t Op) {
+  return Op == 5 || Op == 6 || Op == kOpDecorate || Op == 72 || Op == 332 || Op == 5632 ||
+         Op == 5633; // names, member names, decorations of every form but groups
+}
+
+bool powerOfTwo(uint32_t Value) { return Value && !(Value & (Value - 1)); }
+
+// The alignment an instruction states (a memory operand or a decoration), or 1.
+uint32_t statedAlignment(const spv_parsed_instruction_t &Instruction) {
+  const spv_parsed_operand_t *Operands = Instruction.operands;
+  auto Word = [&](uint16_t I) { return Instruction.words[Operands[I].offset]; };
+  if (Instruction.opcode == kOpDecorate && Instruction.num_operands == 3 &&
+      Word(1) == kDecorationAlignment)
+    return Word(2);
+  for (uint16_t I = 0; I + 1 < Instruction.num_operands; ++I)
+    if ((Operands[I].type == SPV_OPERAND_TYPE_MEMORY_ACCESS ||
+         Operands[I].type == SPV_OPERAND_TYPE_OPTIONAL_MEMORY_ACCESS) &&
+        (Word(I) & kMemoryAccessAligned) && !powerOfTwo(Word(I + 1)))
+      return Word(I + 1);
+  return 1;
+}
+
+spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instruction) {
+  auto &Check = *static_cast<ReaderCheck *>(Data);
+  if (!powerOfTwo(statedAlignment(*Instruction))) {
+    Check.Problem = "an alignment is not a power of two";
+    return SPV_ERROR_INVALID_BINARY;
+  }
+  if (annotation(Instruction->opcode) && Instruction->num_operands > 0) {
+    uint32_t Target = Instruction->words[Instruction->operands[0].offset];
+    if (Target < Check.Bound && Check.Defined[Target]) {
+      Check.Problem = "id " + std::to_string(Target) + " is annotated after its definition";
+      return SPV_ERROR_INVALID_ID;
+    }
+  }
   for (uint16_t I = 0; I < Instruction->num_operands; ++I) {
     const spv_parsed_operand_t &Operand = Instruction->operands[I];
+    if (Operand.type == SPV_OPERAND_TYPE_LITERAL_STRING &&
+        !zeroPadded(Instruction->words + Operand.offset, Operand.num_words)) {
+      Check.Problem = "a string is not padded with zeros";
+      return SPV_ERROR_INVALID_BINARY;
+    }
     if (!isIdOperand(Operand.type))
       continue;
     uint32_t Id = Instruction->words[Operand.offset];
@@ -50,41 +109,42 @@ spv_result_t checkInstructionIds(void *Data, const spv_parsed_instruction_t *Ins
     }
     if (Operand.type != SPV_OPERAND_TYPE_RESULT_ID) {
       Check.Used.push_back(Id);
+      if (Instruction->opcode == kOpExtInst && I >= 4)
+        Check.ValueOperands.push_back(Id);
     } else if (Check.Defined[Id]) {
       Check.Problem = "id " + std::to_string(Id) + " is defined twice";
       return SPV_ERROR_INVALID_ID;
     } else {
       Check.Defined[Id] = true;
+      Check.Typed[Id] = Instruction->type_id != 0;
     }
   }
   return SPV_SUCCESS;
 }
 
-// The translator itself writes ids used before their definition (function pointer constants,
-// some loops), which the validator refuses; such modules are read when nothing else is wrong
-// with their ids.
-bool idsReadable(spv_context Context, const std::vector<uint32_t> &Words, std::string &Problem) {
-  IdCheck Check;
+// Empty when the reader may go ahead.
+std::string readerProblem(spv_context Context, const std::vector<uint32_t> &Words) {
+  if (Words[4] != 0) // the validator lets a schema through; the reader exits on one
+    return "the reserved schema word is not zero";
+  ReaderCheck Check;
   Check.Bound = Words[3];
-  if (Check.Bound > kDefaultMaxIdBound) {
-    Problem = "the id bound is above the limit";
-    return false;
-  }
+  if (Check.Bound > kDefaultMaxIdBound)
+    return "the id bound is above the limit";
   Check.Defined.assign(Check.Bound, false);
+  Check.Typed.assign(Check.Bound, false);
   spv_diagnostic Raw = nullptr;
   spv_result_t Result = spvBinaryParse(Context, &Check, Words.data(), Words.size(), nullptr,
-                                       checkInstructionIds, &Raw);
+                                       checkInstruction, &Raw);
   DiagnosticPtr Diagnostic(Raw, spvDiagnosticDestroy);
-  if (Result != SPV_SUCCESS) {
-    Problem = Check.Problem.empty() ? diagnosticText(Raw) : Check.Problem;
-    return false;
-  }
+  if (Result != SPV_SUCCESS)
+    return Check.Problem.empty() ? diagnosticText(Raw) : Check.Problem;
   for (uint32_t Id : Check.Used)
-    if (!Check.Defined[Id]) {
-      Problem = "id " + std::to_string(Id) + " is used but never defined";
-      return false;
-    }
-  return true;
+    if (!Check.Defined[Id])
+      return "id " + std::to_string(Id) + " is used but never defined";
+  for (uint32_t Id : Check.ValueOperands)
+    if (!Check.Typed[Id])
+      return "id " + std::to_string(Id) + " is not a value but an extended instruction's operand";
+  return std::string();
 }
 
 } // namespace
@@ -106,27 +166,26 @@ std::vector<uint32_t> spirvWords(const void *Bytes, size_t Length) {
   return Words;
 }
 
-bool spirvReadable(const std::vector<uint32_t> &Words, std::string &Log) {
+bool prepareSpirv(std::vector<uint32_t> &Words, std::string &Log) {
   if (Words.size() < kSpirvHeaderWords || Words[0] != kSpirvMagic) {
     Log += "error: SPIR-V validation failed: not a SPIR-V module\n";
     return false;
   }
   ContextPtr Context(spvContextCreate(environmentFor(Words[1])), spvContextDestroy);
-  OptionsPtr Options(spvValidatorOptionsCreate(), spvValidatorOptionsDestroy);
-  spv_const_binary_t Binary{Words.data(), Words.size()};
-  spv_diagnostic Raw = nullptr;
-  spv_result_t Result = spvValidateWithOptions(Context.get(), Options.get(), &Binary, &Raw);
-  DiagnosticPtr Diagnostic(Raw, spvDiagnosticDestroy);
-  if (Result == SPV_SUCCESS)
-    return true;
-  std::string Finding = diagnosticText(Raw);
-  bool ForwardUse = Result == SPV_ERROR_INVALID_ID &&
-                    Finding.find("has not been defined") != std::string::npos;
-  std::string Problem;
-  if (ForwardUse && idsReadable(Context.get(), Words, Problem)) {
-    Log += "warning: SPIR-V validation: " + Finding + "; read anyway\n";
-    return true;
+  // The reader's needs first: they include sound instruction framing, which the rest relies on.
+  std::string Problem = readerProblem(Context.get(), Words);
+  if (Problem.empty()) {
+    Words = orderBlocksByDominance(Words);
+    OptionsPtr Options(spvValidatorOptionsCreate(), spvValidatorOptionsDestroy);
+    spv_const_binary_t Binary{Words.data(), Words.size()};
+    spv_diagnostic Raw = nullptr;
+    spv_result_t Result = spvValidateWithOptions(Context.get(), Options.get(), &Binary, &Raw);
+    DiagnosticPtr Diagnostic(Raw, spvDiagnosticDestroy);
+    if (Result != SPV_SUCCESS)
+      Problem = diagnosticText(Raw);
   }
-  Log += "error: SPIR-V validation failed: " + (Problem.empty() ? Finding : Problem) + "\n";
+  if (Problem.empty())
+    return true;
+  Log += "error: SPIR-V validation failed: " + Problem + "\n";
   return false;
 }

@@ -15,6 +15,7 @@ bool looksLikeSpirv(const void *Bytes, size_t Length);
 // The module as words in host byte order; a byte-swapped module is swapped here, once.
 std::vector<uint32_t> spirvWords(const void *Bytes, size_t Length);
 
-// Whether the translator may read Words (host byte order). Refusals, and findings that are
-// tolerated, are appended to Log as "error: ..." and "warning: ..." lines.
-bool spirvReadable(const std::vector<uint32_t> &Words, std::string &Log);
+// Whether the translator may read Words (host byte order): they must pass SPIRV-Tools' validator
+// and what the reader needs beyond it. Words may be rewritten into an equivalent module first
+// (blocks put in dominance order). A refusal is appended to Log as an "error: ..." line.
+bool prepareSpirv(std::vector<uint32_t> &Words, std::string &Log);

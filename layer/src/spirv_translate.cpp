@@ -61,7 +61,7 @@ ModuleResult translateSpirv(const std::vector<char> &Spirv,
     return {true, Hit->Bitcode, Hit->Log};
   ModuleResult Result;
   std::vector<uint32_t> Words = spirvWords(Spirv.data(), Spirv.size());
-  if (!spirvReadable(Words, Result.Log))
+  if (!prepareSpirv(Words, Result.Log))
     return Result;
   Result = translateReadable(Words, SpecConstants, std::move(Result.Log));
   if (Result.Ok)
@@ -72,7 +72,7 @@ ModuleResult translateSpirv(const std::vector<char> &Spirv,
 bool readSpecConstantSizes(const std::vector<char> &Spirv, std::map<cl_uint, size_t> &Sizes) {
   std::vector<uint32_t> Words = spirvWords(Spirv.data(), Spirv.size());
   std::string Log;
-  if (!spirvReadable(Words, Log))
+  if (!prepareSpirv(Words, Log))
     return false;
   std::istringstream In(wordText(Words));
   std::vector<llvm::SpecConstInfoTy> Info;
