@@ -77,6 +77,9 @@ static cl_icd_dispatch makeDispatch() {
   D.clSetKernelArg = SetKernelArg;
   D.clSetKernelExecInfo = SetKernelExecInfo;
   D.clEnqueueNDRangeKernel = EnqueueNDRangeKernel;
+  D.clSVMAlloc = SVMAlloc;
+  D.clSVMFree = SVMFree;
+  D.clEnqueueSVMMemcpy = EnqueueSVMMemcpy;
   return D;
 }
 
