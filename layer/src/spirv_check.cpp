@@ -5,6 +5,7 @@
 #include <spirv-tools/libspirv.h>
 
 #include <cstring>
+#include <set>
 #include <memory>
 
 namespace {
@@ -28,12 +29,16 @@ std::string diagnosticText(spv_diagnostic Diagnostic) {
 // What the translator's reader needs beyond what the validator checks, all required by SPIR-V
 // (the reader asserts on each): every id below the bound and defined once, strings padded with
 // zeros, alignments that are powers of two, extended instructions applied to values, names and
-// decorations given before their target is defined.
+// decorations given before their target is defined, no decoration given twice, and constant
+// operations on values (pointers where they index).
 struct ReaderCheck {
   uint32_t Bound = 0;
   std::vector<bool> Defined;
-  std::vector<bool> Typed;
-  std::vector<uint32_t> ValueOperands; // must name typed values
+  std::vector<uint32_t> TypeOf;
+  std::vector<bool> PointerType;
+  std::vector<uint32_t> ValueOperands;   // must name typed values
+  std::vector<uint32_t> PointerOperands; // must name pointers
+  std::set<std::pair<uint32_t, uint32_t>> Decorations; // target, decoration
   std::vector<uint32_t> Used;
   std::string Problem;
 };
@@ -56,12 +61,16 @@ bool zeroPadded(const uint32_t *Words, uint16_t Count) {
   return true;
 }
 
-constexpr uint32_t kOpExtInst = 12, kOpDecorate = 71, kDecorationAlignment = 44, kMemoryAccessAligned = 2;
+constexpr uint32_t kOpExtInst = 12, kOpTypePointer = 32, kOpSpecConstantOp = 52, kOpDecorate = 71, kDecorationAlignment = 44,
+                   kDecorationUserSemantic = 5635, kMemoryAccessAligned = 2;
 
 bool annotation(uint32_t Op) {
   return Op == 5 || Op == 6 || Op == kOpDecorate || Op == 72 || Op == 332 || Op == 5632 ||
          Op == 5633; // names, member names, decorations of every form but groups
 }
+
+// Access chains, the operations of a constant that index their first operand.
+bool indexing(uint32_t Opcode) { return (Opcode >= 65 && Opcode <= 67) || Opcode == 70; }
 
 bool powerOfTwo(uint32_t Value) { return Value && !(Value & (Value - 1)); }
 
@@ -92,6 +101,16 @@ spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instru
       Check.Problem = "id " + std::to_string(Target) + " is annotated after its definition";
       return SPV_ERROR_INVALID_ID;
     }
+    bool Decoration = Instruction->opcode == kOpDecorate || Instruction->opcode == 332 ||
+                      Instruction->opcode == 5632;
+    uint32_t Kind = Instruction->num_operands > 1
+                        ? Instruction->words[Instruction->operands[1].offset]
+                        : 0;
+    if (Decoration && Kind != kDecorationUserSemantic &&
+        !Check.Decorations.insert({Target, Kind}).second) {
+      Check.Problem = "id " + std::to_string(Target) + " has the same decoration twice";
+      return SPV_ERROR_INVALID_ID;
+    }
   }
   for (uint16_t I = 0; I < Instruction->num_operands; ++I) {
     const spv_parsed_operand_t &Operand = Instruction->operands[I];
@@ -109,14 +128,18 @@ spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instru
     }
     if (Operand.type != SPV_OPERAND_TYPE_RESULT_ID) {
       Check.Used.push_back(Id);
-      if (Instruction->opcode == kOpExtInst && I >= 4)
+      bool Constant = Instruction->opcode == kOpSpecConstantOp;
+      if ((Instruction->opcode == kOpExtInst && I >= 4) || (Constant && I >= 3))
         Check.ValueOperands.push_back(Id);
+      if (Constant && I == 3 && indexing(Instruction->words[Instruction->operands[2].offset]))
+        Check.PointerOperands.push_back(Id);
     } else if (Check.Defined[Id]) {
       Check.Problem = "id " + std::to_string(Id) + " is defined twice";
       return SPV_ERROR_INVALID_ID;
     } else {
       Check.Defined[Id] = true;
-      Check.Typed[Id] = Instruction->type_id != 0;
+      Check.TypeOf[Id] = Instruction->type_id;
+      Check.PointerType[Id] = Instruction->opcode == kOpTypePointer;
     }
   }
   return SPV_SUCCESS;
@@ -131,7 +154,8 @@ std::string readerProblem(spv_context Context, const std::vector<uint32_t> &Word
   if (Check.Bound > kDefaultMaxIdBound)
     return "the id bound is above the limit";
   Check.Defined.assign(Check.Bound, false);
-  Check.Typed.assign(Check.Bound, false);
+  Check.TypeOf.assign(Check.Bound, 0);
+  Check.PointerType.assign(Check.Bound, false);
   spv_diagnostic Raw = nullptr;
   spv_result_t Result = spvBinaryParse(Context, &Check, Words.data(), Words.size(), nullptr,
                                        checkInstruction, &Raw);
@@ -142,8 +166,11 @@ std::string readerProblem(spv_context Context, const std::vector<uint32_t> &Word
     if (!Check.Defined[Id])
       return "id " + std::to_string(Id) + " is used but never defined";
   for (uint32_t Id : Check.ValueOperands)
-    if (!Check.Typed[Id])
-      return "id " + std::to_string(Id) + " is not a value but an extended instruction's operand";
+    if (!Check.TypeOf[Id])
+      return "id " + std::to_string(Id) + " is an operand but not a value";
+  for (uint32_t Id : Check.PointerOperands)
+    if (!Check.PointerType[Check.TypeOf[Id]])
+      return "id " + std::to_string(Id) + " is indexed but not a pointer";
   return std::string();
 }
 
