@@ -29,7 +29,7 @@ std::string diagnosticText(spv_diagnostic Diagnostic) {
 // What the translator's reader needs beyond what the validator checks, all required by SPIR-V
 // (the reader asserts on each): every id below the bound and defined once, strings padded with
 // zeros, alignments that are powers of two, extended instructions applied to values, names and
-// decorations given before their target is defined, no decoration given twice, and constant
+// decorations given before their target is defined, no property decorated twice, and constant
 // operations on values (pointers where they index).
 struct ReaderCheck {
   uint32_t Bound = 0;
@@ -61,12 +61,18 @@ bool zeroPadded(const uint32_t *Words, uint16_t Count) {
   return true;
 }
 
-constexpr uint32_t kOpExtInst = 12, kOpTypePointer = 32, kOpSpecConstantOp = 52, kOpDecorate = 71, kDecorationAlignment = 44,
-                   kDecorationUserSemantic = 5635, kMemoryAccessAligned = 2;
+constexpr uint32_t kOpExtInst = 12, kOpTypePointer = 32, kOpSpecConstantOp = 52, kOpDecorate = 71,
+                   kDecorationAlignment = 44, kMemoryAccessAligned = 2;
 
 bool annotation(uint32_t Op) {
   return Op == 5 || Op == 6 || Op == kOpDecorate || Op == 72 || Op == 332 || Op == 5632 ||
          Op == 5633; // names, member names, decorations of every form but groups
+}
+
+// Decorations that give an id one property, which a second one would contradict: spec id,
+// builtin, linkage (the reader makes two functions of one name), alignment.
+bool singleDecoration(uint32_t Kind) {
+  return Kind == 1 || Kind == 11 || Kind == 41 || Kind == kDecorationAlignment;
 }
 
 // Access chains, the operations of a constant that index their first operand.
@@ -106,8 +112,7 @@ spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instru
     uint32_t Kind = Instruction->num_operands > 1
                         ? Instruction->words[Instruction->operands[1].offset]
                         : 0;
-    if (Decoration && Kind != kDecorationUserSemantic &&
-        !Check.Decorations.insert({Target, Kind}).second) {
+    if (Decoration && singleDecoration(Kind) && !Check.Decorations.insert({Target, Kind}).second) {
       Check.Problem = "id " + std::to_string(Target) + " has the same decoration twice";
       return SPV_ERROR_INVALID_ID;
     }
