@@ -43,6 +43,7 @@ struct KernelRecord {
   cl_program LayerProgram = nullptr; // the program the layer built the kernel for, if any
   cl_context Context = nullptr;
   void *GlobalsBlock = nullptr;      // the program's variables, which every launch may reach
+  cl_uint HiddenArgument = 0;        // 1 + the index of the argument that carries GlobalsBlock
   std::vector<void *> IndirectPointers;
   bool IndirectHost = false;
   bool IndirectDevice = false;

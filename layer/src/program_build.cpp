@@ -120,6 +120,7 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
   Result.GlobalsSize = Module.BlockSize;
   Result.Globals = std::move(Module.Globals);
   Result.Kernels = std::move(Module.Kernels);
+  Result.GlobalsByParameter = Module.GlobalsByParameter;
   if (Module.Block) {
     // The block is freed through the context, which the application may release first.
     gNext.clRetainContext(Context);

@@ -158,7 +158,7 @@ extern "C" cl_int CL_API_CALL layerSetKernelArgMemPointer(cl_kernel kernel, cl_u
                                                           const void *arg_value) {
   if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
-  return gNext.clSetKernelArgSVMPointer(kernel, arg_index, arg_value);
+  return hookSetKernelArgSVMPointer(kernel, arg_index, arg_value);
 }
 
 // Largest divisor of Value that is at most Limit (at least 1).

@@ -228,11 +228,12 @@ void keepPointerList(const fakecl_launch *Launch, void *Lists) {
 // again only when something changed.
 TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
   size_t Before = Fake->liveObjects("usm");
-  // The manifest that gives the fake's program its kernel travels in a parameter name.
+  // The manifest that gives the fake's program its kernel travels in a parameter name; the
+  // kernel's second argument is the hidden one that carries the program's variables.
   std::vector<uint32_t> Words = spirvWordsOf(readKernel("program_globals.spv"));
   std::vector<uint32_t> Named(Words.begin(), Words.begin() + 5);
   std::vector<uint32_t> Manifest =
-      spirvString("value\nFAKECL-MODULE\nkernel set_counter args=1\nend\n");
+      spirvString("value\nFAKECL-MODULE\nkernel set_counter args=2\nend\n");
   for (size_t At = 5, Count; At < Words.size(); At += Count) {
     Count = Words[At] >> 16;
     std::vector<uint32_t> Instruction(Words.begin() + At, Words.begin() + At + Count);
@@ -253,6 +254,10 @@ TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
   ASSERT_EQ(Error, CL_SUCCESS);
   int Value = 1;
   clSetKernelArg(Kernel, 0, sizeof(Value), &Value);
+  cl_uint Arguments = 0;
+  clGetKernelInfo(Kernel, CL_KERNEL_NUM_ARGS, sizeof(Arguments), &Arguments, nullptr);
+  EXPECT_EQ(Arguments, 1u);
+  EXPECT_EQ(clSetKernelArg(Kernel, 1, sizeof(Value), &Value), CL_INVALID_ARG_INDEX);
 
   auto GlobalPointer = extensionFunction<cl_int(CL_API_CALL *)(cl_device_id, cl_program,
                                                               const char *, size_t *, void **)>(

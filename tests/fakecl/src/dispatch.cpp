@@ -78,6 +78,7 @@ static cl_icd_dispatch makeDispatch() {
   D.clSetKernelExecInfo = SetKernelExecInfo;
   D.clEnqueueNDRangeKernel = EnqueueNDRangeKernel;
   D.clSVMAlloc = SVMAlloc;
+  D.clSetKernelArgSVMPointer = SetKernelArgSVMPointer;
   D.clSVMFree = SVMFree;
   D.clEnqueueSVMMemcpy = EnqueueSVMMemcpy;
   return D;
