@@ -372,9 +372,7 @@ cl_int CL_API_CALL hookSetProgramSpecializationConstant(cl_program Program, cl_u
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
     ProgramRecord *Record = findProgram(Program);
-    if (!Record)
-      return CL_INVALID_PROGRAM;
-    if (Record->Spirv.empty())
+    if (!Record || Record->Spirv.empty())
       return CL_INVALID_PROGRAM;
     Spirv = Record->Spirv;
   }

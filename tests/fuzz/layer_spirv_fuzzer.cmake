@@ -45,9 +45,10 @@ add_test(NAME layer_spirv_fuzz_seeds
   COMMAND sh -c "rm -rf seeds corpus && mkdir -p seeds corpus && cp \"$0\"/*.spv \"$1\"/*.spv seeds/"
           ${PROJECT_BINARY_DIR}/tests/layer/kernels ${PROJECT_BINARY_DIR}/lib
   WORKING_DIRECTORY ${LAYER_FUZZ_DIR})
-# A bounded run; any crash, abort, sanitizer report, leak or hang (over 10 s per input) fails it.
+# A bounded run from a fixed seed, so that a failure can be repeated; any crash, abort, sanitizer
+# report, leak or hang (over 10 s per input) fails it.
 add_test(NAME layer_spirv_fuzz
-  COMMAND ${LAYER_FUZZ_BINARY} -max_total_time=60 -timeout=10 -rss_limit_mb=4096
+  COMMAND ${LAYER_FUZZ_BINARY} -seed=1 -max_total_time=60 -timeout=10 -rss_limit_mb=4096
           -print_final_stats=1 -artifact_prefix=${LAYER_FUZZ_DIR}/ corpus seeds
   WORKING_DIRECTORY ${LAYER_FUZZ_DIR})
 set_tests_properties(layer_spirv_fuzz_seeds PROPERTIES FIXTURES_SETUP layer_spirv_corpus
