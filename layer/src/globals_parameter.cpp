@@ -1,11 +1,11 @@
 #include "globals_parameter.h"
 
+#include <llvm/ADT/SmallPtrSet.h>
 #include <llvm/IR/Constants.h>
 #include <llvm/IR/Instructions.h>
 #include <llvm/IR/Metadata.h>
 #include <llvm/IR/ReplaceConstant.h>
 
-#include <map>
 #include <set>
 
 using namespace llvm;
@@ -32,8 +32,10 @@ void expandConstantUses(GlobalVariable &Anchor) {
   for (ConstantExpr *CE : Expressions) {
     SmallVector<Instruction *, 16> Users;
     instructionUsers(CE, Users);
-    for (Instruction *I : std::set<Instruction *>(Users.begin(), Users.end()))
-      convertConstantExprsToInstructions(I, CE);
+    SmallPtrSet<Instruction *, 16> Done;
+    for (Instruction *I : Users)
+      if (Done.insert(I).second)
+        convertConstantExprsToInstructions(I, CE);
   }
   Anchor.removeDeadConstantUsers();
 }
@@ -116,9 +118,13 @@ bool passGlobalsByParameter(Module &M, GlobalVariable &Anchor, std::string &Log)
   std::set<Function *> Need;
   if (!functionsNeedingParameter(M, Anchor, Need, Log))
     return false;
-  std::map<Function *, Function *> Replaced;
-  for (Function *F : Need)
-    Replaced[F] = withParameter(*F, Anchor.getType());
+  // In module order, so that the module comes out the same in every process.
+  std::vector<std::pair<Function *, Function *>> Replaced;
+  for (Function &F : M)
+    if (Need.count(&F))
+      Replaced.push_back({&F, nullptr});
+  for (auto &[Old, New] : Replaced)
+    New = withParameter(*Old, Anchor.getType());
   for (User *U : make_early_inc_range(Anchor.users())) {
     auto *I = cast<Instruction>(U);
     Function *F = I->getFunction();
