@@ -4,17 +4,15 @@
 #include <llvm/IR/GlobalAlias.h>
 #include <llvm/IR/Operator.h>
 
-#include <cstring>
 
 using namespace llvm;
 
 namespace {
 
+// Every device the layer serves stores integers in the host's byte order.
 void writeInteger(const APInt &Value, size_t Bytes, std::vector<unsigned char> &Image,
                   size_t Offset) {
-  // The device is little-endian, as is every host this layer runs on.
-  size_t Available = Value.getNumWords() * sizeof(uint64_t);
-  std::memcpy(&Image[Offset], Value.getRawData(), std::min(Bytes, Available));
+  StoreIntToMemory(Value, &Image[Offset], static_cast<unsigned>(Bytes));
 }
 
 // The address a pointer-valued constant stands for, when the host can know it.
