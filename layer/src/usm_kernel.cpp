@@ -8,13 +8,6 @@
 
 namespace {
 
-bool contextEmulatesUsm(cl_context Context) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Contexts.find(Context);
-  return It != State.Contexts.end() && It->second.EmulatesUsm;
-}
-
 unsigned kindBit(AllocKind Kind) {
   switch (Kind) {
   case AllocKind::Host:
@@ -106,37 +99,32 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
                       Param == kExecInfoIndirectShared;
   if (!IndirectFlag && Param != kExecInfoUsmPtrs)
     return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
-  cl_context Context = nullptr;
   {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
     auto It = State.Kernels.find(Kernel);
     if (!Kernel || It == State.Kernels.end())
       return CL_INVALID_KERNEL;
-    Context = It->second.Context;
+    KernelRecord &Record = It->second;
+    auto Context = State.Contexts.find(Record.Context);
+    if (Context != State.Contexts.end() && Context->second.EmulatesUsm) {
+      if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
+                       : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
+        return CL_INVALID_VALUE;
+      if (Param == kExecInfoUsmPtrs) {
+        auto First = static_cast<void *const *>(Value);
+        Record.IndirectPointers.assign(First, First + Size / sizeof(void *));
+      } else {
+        bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
+        (Param == kExecInfoIndirectHost     ? Record.IndirectHost
+         : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
+                                            : Record.IndirectShared) = On;
+      }
+      Record.ListSent = false;
+      return CL_SUCCESS;
+    }
   }
-  if (!contextEmulatesUsm(Context))
-    return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
-  if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
-                   : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
-    return CL_INVALID_VALUE;
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Kernels.find(Kernel);
-  if (It == State.Kernels.end())
-    return CL_INVALID_KERNEL;
-  KernelRecord &Record = It->second;
-  if (Param == kExecInfoUsmPtrs) {
-    auto First = static_cast<void *const *>(Value);
-    Record.IndirectPointers.assign(First, First + Size / sizeof(void *));
-  } else {
-    bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
-    (Param == kExecInfoIndirectHost     ? Record.IndirectHost
-     : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
-                                        : Record.IndirectShared) = On;
-  }
-  Record.ListSent = false;
-  return CL_SUCCESS;
+  return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value); // the driver's own extension
 }
 
 cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Kernel,
