@@ -5,6 +5,7 @@
 #include <spirv-tools/libspirv.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <memory>
 
@@ -30,14 +31,19 @@ std::string diagnosticText(spv_diagnostic Diagnostic) {
 // (the reader asserts on each): every id below the bound and defined once, strings padded with
 // zeros, alignments that are powers of two, extended instructions applied to values, names and
 // decorations given before their target is defined, no property decorated twice, and constant
-// operations on values (pointers where they index).
+// operations on values, access chains among them following their pointer's type, memory
+// orderings that OpenCL has, parameter attributes of SPIR-V's own, extensions the reader knows,
+// one entry point per function.
 struct ReaderCheck {
   uint32_t Bound = 0;
   std::vector<bool> Defined;
   std::vector<uint32_t> TypeOf;
-  std::vector<bool> PointerType;
-  std::vector<uint32_t> ValueOperands;   // must name typed values
-  std::vector<uint32_t> PointerOperands; // must name pointers
+  std::map<uint32_t, std::vector<uint32_t>> Types;   // the words that define each type
+  std::map<uint32_t, uint64_t> IntegerConstants;
+  std::vector<uint32_t> ValueOperands;               // must name typed values
+  std::vector<std::vector<uint32_t>> ConstantChains; // opcode, base, indexes
+  std::vector<uint32_t> Semantics;                   // memory semantics operands
+  std::set<uint32_t> EntryPoints;
   std::set<std::pair<uint32_t, uint32_t>> Decorations; // target, decoration
   std::vector<uint32_t> Used;
   std::string Problem;
@@ -61,8 +67,21 @@ bool zeroPadded(const uint32_t *Words, uint16_t Count) {
   return true;
 }
 
-constexpr uint32_t kOpExtInst = 12, kOpTypePointer = 32, kOpSpecConstantOp = 52, kOpDecorate = 71,
-                   kDecorationAlignment = 44, kMemoryAccessAligned = 2;
+constexpr uint32_t kOpExtension = 10, kOpExtInst = 12, kOpEntryPoint = 15, kOpTypeInt = 21, kOpTypeVector = 23, kOpTypeMatrix = 24,
+                   kOpTypeArray = 28, kOpTypeRuntimeArray = 29, kOpTypeStruct = 30,
+                   kOpTypePointer = 32, kOpConstant = 43, kOpSpecConstantOp = 52, kOpDecorate = 71,
+                   kDecorationAlignment = 44, kDecorationFuncParamAttr = 38,
+                   kLastFuncParamAttr = 7, kMemoryAccessAligned = 2;
+
+// The reader ends the process on an extension it does not know.
+bool knownExtension(const std::string &Name) {
+  static const std::set<std::string> Known = {
+#define EXT(X) #X,
+#include <LLVMSPIRVLib/LLVMSPIRVExtensions.inc>
+#undef EXT
+  };
+  return Known.count(Name) != 0;
+}
 
 bool annotation(uint32_t Op) {
   return Op == 5 || Op == 6 || Op == kOpDecorate || Op == 72 || Op == 332 || Op == 5632 ||
@@ -75,8 +94,52 @@ bool singleDecoration(uint32_t Kind) {
   return Kind == 1 || Kind == 11 || Kind == 41 || Kind == kDecorationAlignment;
 }
 
-// Access chains, the operations of a constant that index their first operand.
+// Access chains, the operations of a constant that index their first operand; the pointer
+// forms (67, 70) begin with an index that steps over whole objects.
 bool indexing(uint32_t Opcode) { return (Opcode >= 65 && Opcode <= 67) || Opcode == 70; }
+bool steppingFirst(uint32_t Opcode) { return Opcode == 67 || Opcode == 70; }
+
+void recordDefinition(ReaderCheck &Check, const spv_parsed_instruction_t &Instruction) {
+  const uint32_t *Words = Instruction.words;
+  uint16_t Op = Instruction.opcode;
+  if (Op >= 19 && Op <= 39 && Instruction.num_words >= 2) // type declarations
+    Check.Types[Words[1]].assign(Words, Words + Instruction.num_words);
+  if (Op == kOpConstant && Instruction.num_words >= 4)
+    Check.IntegerConstants[Words[2]] =
+        Words[3] | (Instruction.num_words > 4 ? uint64_t(Words[4]) << 32 : 0);
+  if (Op == kOpSpecConstantOp && Instruction.num_words >= 5 && indexing(Words[3]))
+    Check.ConstantChains.emplace_back(Words + 3, Words + Instruction.num_words);
+}
+
+// Empty when the chain walks the type of its base pointer with integer indexes.
+std::string chainProblem(const ReaderCheck &Check, const std::vector<uint32_t> &Chain) {
+  auto TypeWords = [&Check](uint32_t Type) {
+    auto It = Check.Types.find(Type);
+    return It == Check.Types.end() ? std::vector<uint32_t>{0, 0} : It->second;
+  };
+  std::vector<uint32_t> Pointer = TypeWords(Check.TypeOf[Chain[1]]);
+  if ((Pointer[0] & 0xFFFF) != kOpTypePointer || Pointer.size() < 4)
+    return "id " + std::to_string(Chain[1]) + " is indexed but not a pointer";
+  uint32_t Type = Pointer[3];
+  for (size_t I = 2; I < Chain.size(); ++I) {
+    if ((TypeWords(Check.TypeOf[Chain[I]])[0] & 0xFFFF) != kOpTypeInt)
+      return "a constant's index is not an integer";
+    if (I == 2 && steppingFirst(Chain[0]))
+      continue;
+    std::vector<uint32_t> Composite = TypeWords(Type);
+    uint32_t Op = Composite[0] & 0xFFFF;
+    auto Member = Check.IntegerConstants.find(Chain[I]);
+    if ((Op == kOpTypeVector || Op == kOpTypeMatrix || Op == kOpTypeArray ||
+         Op == kOpTypeRuntimeArray) && Composite.size() >= 3)
+      Type = Composite[2];
+    else if (Op == kOpTypeStruct && Member != Check.IntegerConstants.end() &&
+             Member->second < Composite.size() - 2)
+      Type = Composite[2 + Member->second];
+    else
+      return "a constant indexes into what has no such part";
+  }
+  return std::string();
+}
 
 bool powerOfTwo(uint32_t Value) { return Value && !(Value & (Value - 1)); }
 
@@ -112,6 +175,11 @@ spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instru
     uint32_t Kind = Instruction->num_operands > 1
                         ? Instruction->words[Instruction->operands[1].offset]
                         : 0;
+    if (Kind == kDecorationFuncParamAttr && Instruction->num_operands > 2 &&
+        Instruction->words[Instruction->operands[2].offset] > kLastFuncParamAttr) {
+      Check.Problem = "a parameter attribute of an extension";
+      return SPV_ERROR_INVALID_BINARY;
+    }
     if (Decoration && singleDecoration(Kind) && !Check.Decorations.insert({Target, Kind}).second) {
       Check.Problem = "id " + std::to_string(Target) + " has the same decoration twice";
       return SPV_ERROR_INVALID_ID;
@@ -133,20 +201,33 @@ spv_result_t checkInstruction(void *Data, const spv_parsed_instruction_t *Instru
     }
     if (Operand.type != SPV_OPERAND_TYPE_RESULT_ID) {
       Check.Used.push_back(Id);
-      bool Constant = Instruction->opcode == kOpSpecConstantOp;
-      if ((Instruction->opcode == kOpExtInst && I >= 4) || (Constant && I >= 3))
+      if (Operand.type == SPV_OPERAND_TYPE_MEMORY_SEMANTICS_ID)
+        Check.Semantics.push_back(Id);
+      if ((Instruction->opcode == kOpExtInst && I >= 4) ||
+          (Instruction->opcode == kOpSpecConstantOp && I >= 3))
         Check.ValueOperands.push_back(Id);
-      if (Constant && I == 3 && indexing(Instruction->words[Instruction->operands[2].offset]))
-        Check.PointerOperands.push_back(Id);
     } else if (Check.Defined[Id]) {
       Check.Problem = "id " + std::to_string(Id) + " is defined twice";
       return SPV_ERROR_INVALID_ID;
     } else {
       Check.Defined[Id] = true;
       Check.TypeOf[Id] = Instruction->type_id;
-      Check.PointerType[Id] = Instruction->opcode == kOpTypePointer;
     }
   }
+  if (Instruction->opcode == kOpEntryPoint && Instruction->num_operands > 1 &&
+      !Check.EntryPoints.insert(Instruction->words[Instruction->operands[1].offset]).second) {
+    Check.Problem = "a function is an entry point twice";
+    return SPV_ERROR_INVALID_ID;
+  }
+  if (Instruction->opcode == kOpExtension && Instruction->num_operands == 1) {
+    const spv_parsed_operand_t &Name = Instruction->operands[0];
+    auto Text = reinterpret_cast<const char *>(Instruction->words + Name.offset);
+    if (!knownExtension(std::string(Text, strnlen(Text, Name.num_words * 4)))) {
+      Check.Problem = "the module uses an extension the translator does not know";
+      return SPV_ERROR_INVALID_BINARY;
+    }
+  }
+  recordDefinition(Check, *Instruction);
   return SPV_SUCCESS;
 }
 
@@ -160,7 +241,6 @@ std::string readerProblem(spv_context Context, const std::vector<uint32_t> &Word
     return "the id bound is above the limit";
   Check.Defined.assign(Check.Bound, false);
   Check.TypeOf.assign(Check.Bound, 0);
-  Check.PointerType.assign(Check.Bound, false);
   spv_diagnostic Raw = nullptr;
   spv_result_t Result = spvBinaryParse(Context, &Check, Words.data(), Words.size(), nullptr,
                                        checkInstruction, &Raw);
@@ -173,9 +253,15 @@ std::string readerProblem(spv_context Context, const std::vector<uint32_t> &Word
   for (uint32_t Id : Check.ValueOperands)
     if (!Check.TypeOf[Id])
       return "id " + std::to_string(Id) + " is an operand but not a value";
-  for (uint32_t Id : Check.PointerOperands)
-    if (!Check.PointerType[Check.TypeOf[Id]])
-      return "id " + std::to_string(Id) + " is indexed but not a pointer";
+  for (uint32_t Id : Check.Semantics) {
+    auto Value = Check.IntegerConstants.find(Id);
+    uint64_t Order = Value == Check.IntegerConstants.end() ? 0 : Value->second & 0x1F;
+    if ((Order & 1) || (Order & (Order - 1))) // relaxed, acquire, release, both, or sequential
+      return "memory semantics without one ordering OpenCL has";
+  }
+  for (const std::vector<uint32_t> &Chain : Check.ConstantChains)
+    if (std::string Problem = chainProblem(Check, Chain); !Problem.empty())
+      return Problem;
   return std::string();
 }
 

@@ -1,5 +1,5 @@
-# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation and the
-# specialisation-constant reader on arbitrary bytes, without a driver, under the address and
+# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation, the rewrite for
+# the driver and the specialisation-constant reader on arbitrary bytes, without a driver, under the address and
 # undefined-behaviour sanitizers. Included by CMakeLists.txt once clang++-15 and libFuzzer are known
 # to work. The layer is built without RTTI (libLLVM is), and so are these objects.
 find_package(SPIRV-Tools CONFIG REQUIRED)
@@ -11,6 +11,10 @@ set(LAYER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/llvm_support.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/module_finalize.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/globals_parameter.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/constant_image.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/generic_builtins.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/layer_spirv_fuzzer.cpp)
 set(LAYER_FUZZ_FLAGS -std=c++17 -g -O1 -fno-omit-frame-pointer -fno-rtti
   -fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined
