@@ -27,13 +27,12 @@ std::string diagnosticText(spv_diagnostic Diagnostic) {
          std::to_string(Diagnostic->position.index) + ")";
 }
 
-// What the translator's reader needs beyond what the validator checks, all required by SPIR-V
-// (the reader asserts on each): every id below the bound and defined once, strings padded with
-// zeros, alignments that are powers of two, extended instructions applied to values, names and
-// decorations given before their target is defined, no property decorated twice, and constant
-// operations on values, access chains among them following their pointer's type, memory
-// orderings that OpenCL has, parameter attributes of SPIR-V's own, extensions the reader knows,
-// one entry point per function.
+// What the translator's reader needs beyond what the validator checks (it asserts, exits or
+// crashes on each): every id below the bound and defined once; strings padded with zeros;
+// alignments that are powers of two; extended instructions and constant operations applied to
+// values, constant access chains following their pointer's type; names and decorations before
+// their target's definition, no property decorated twice; memory orderings OpenCL has; parameter
+// attributes it maps (up to NoWrite); extensions it knows; one entry point per function.
 struct ReaderCheck {
   uint32_t Bound = 0;
   std::vector<bool> Defined;
@@ -71,7 +70,7 @@ constexpr uint32_t kOpExtension = 10, kOpExtInst = 12, kOpEntryPoint = 15, kOpTy
                    kOpTypeArray = 28, kOpTypeRuntimeArray = 29, kOpTypeStruct = 30,
                    kOpTypePointer = 32, kOpConstant = 43, kOpSpecConstantOp = 52, kOpDecorate = 71,
                    kDecorationAlignment = 44, kDecorationFuncParamAttr = 38,
-                   kLastFuncParamAttr = 7, kMemoryAccessAligned = 2;
+                   kLastFuncParamAttr = 6, kMemoryAccessAligned = 2;
 
 // The reader ends the process on an extension it does not know.
 bool knownExtension(const std::string &Name) {
