@@ -7,7 +7,7 @@
 #include <llvm/IR/CallingConv.h>
 #include <llvm/Linker/Linker.h>
 
-#include <map>
+#include <set>
 
 namespace {
 
@@ -43,14 +43,14 @@ ModuleResult linkUncached(const std::vector<std::string> &Bitcodes) {
   std::unique_ptr<llvm::Module> Linked;
   std::vector<size_t> Libraries;
   // Linking only what is needed would hide a clash: libraries are checked for them first.
-  std::map<std::string, size_t> LibraryNames;
+  std::set<std::string> LibraryNames;
   for (size_t I = 0; I < Bitcodes.size(); ++I) {
     std::unique_ptr<llvm::Module> Input = parseBitcode(Bitcodes[I], Context.Context, Result.Log);
     if (!Input)
       return Result;
     if (functionLibrary(*Input)) {
       for (std::string &Name : strongDefinitions(*Input))
-        if (!LibraryNames.try_emplace(Name, I).second)
+        if (!LibraryNames.insert(Name).second)
           return Result.Log += "error: linking failed: '" + Name + "' is defined twice\n", Result;
       Libraries.push_back(I);
       continue;
@@ -61,7 +61,7 @@ ModuleResult linkUncached(const std::vector<std::string> &Bitcodes) {
     else if (llvm::Linker::linkModules(*Linked, std::move(Input)) || Context.HadError)
       return Result.Log += "error: linking failed\n", Result;
   }
-  for (auto &[Name, Library] : LibraryNames)
+  for (const std::string &Name : LibraryNames)
     if (Linked && Linked->getFunction(Name) && !Linked->getFunction(Name)->isDeclaration())
       return Result.Log += "error: linking failed: '" + Name + "' is defined twice\n", Result;
   if (!Linked) { // libraries only: the first one is the base
