@@ -66,10 +66,11 @@ bool zeroPadded(const uint32_t *Words, uint16_t Count) {
   return true;
 }
 
-constexpr uint32_t kOpExtension = 10, kOpExtInst = 12, kOpEntryPoint = 15, kOpTypeInt = 21, kOpTypeVector = 23, kOpTypeMatrix = 24,
-                   kOpTypeArray = 28, kOpTypeRuntimeArray = 29, kOpTypeStruct = 30,
-                   kOpTypePointer = 32, kOpConstant = 43, kOpSpecConstantOp = 52, kOpDecorate = 71,
-                   kDecorationAlignment = 44, kDecorationFuncParamAttr = 38,
+constexpr uint32_t kOpExtension = 10, kOpExtInst = 12, kOpEntryPoint = 15, kOpTypeInt = 21,
+                   kOpTypeVector = 23, kOpTypeMatrix = 24, kOpTypeArray = 28,
+                   kOpTypeRuntimeArray = 29, kOpTypeStruct = 30, kOpTypePointer = 32,
+                   kOpConstant = 43, kOpSpecConstantOp = 52, kOpDecorate = 71;
+constexpr uint32_t kDecorationFuncParamAttr = 38, kDecorationAlignment = 44,
                    kLastFuncParamAttr = 6, kMemoryAccessAligned = 2;
 
 // The reader ends the process on an extension it does not know.

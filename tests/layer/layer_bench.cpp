@@ -118,7 +118,7 @@ int benchLoad(const ClSetup &Env, int Count, char **Paths) {
 int main(int Argc, char **Argv) {
   ClSetup Env;
   if (Argc < 2 || !openSetup(Env)) {
-    std::fprintf(stderr, "usage: layer_bench launch | load <file.spv>... (with the layer loaded)\n");
+    std::fprintf(stderr, "usage: layer_bench launch | load <file.spv>... (layer loaded)\n");
     return 2;
   }
   int Result = std::strcmp(Argv[1], "launch") == 0 ? benchLaunch(Env)

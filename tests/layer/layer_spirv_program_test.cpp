@@ -194,7 +194,8 @@ const BrokenModule kBrokenModules[] = {
     {"entry point beyond the bound",
      [](std::vector<uint32_t> &W) { W[findInstruction(W, kOpEntryPoint) + 2] = W[3] + 5; },
      "is beyond the module's id bound"},
-    {"missing function end", [](std::vector<uint32_t> &W) { W.pop_back(); }, "Missing OpFunctionEnd"},
+    {"missing function end", [](std::vector<uint32_t> &W) { W.pop_back(); },
+     "Missing OpFunctionEnd"},
     {"instruction schema", [](std::vector<uint32_t> &W) { W[4] = 1; }, "schema"},
     {"string padding",
      [](std::vector<uint32_t> &W) {
