@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config
   ocl-icd-opencl-dev opencl-headers ocl-icd-libopencl1
-  llvm-15-dev libllvm15 clang-15 llvm-spirv-15 libllvmspirvlib-15-dev
+  llvm-15-dev libllvm15 clang-15 llvm-spirv-15 libllvmspirvlib-15-dev spirv-tools
   libomp-dev
   libgtest-dev
   nlohmann-json3-dev

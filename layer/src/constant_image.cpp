@@ -4,21 +4,24 @@
 #include <llvm/IR/GlobalAlias.h>
 #include <llvm/IR/Operator.h>
 
-#include <cstring>
 
 using namespace llvm;
 
 namespace {
 
+// Every device the layer serves stores integers in the host's byte order.
 void writeInteger(const APInt &Value, size_t Bytes, std::vector<unsigned char> &Image,
                   size_t Offset) {
-  // The device is little-endian, as is every host this layer runs on.
-  size_t Available = Value.getNumWords() * sizeof(uint64_t);
-  std::memcpy(&Image[Offset], Value.getRawData(), std::min(Bytes, Available));
+  StoreIntToMemory(Value, &Image[Offset], static_cast<unsigned>(Bytes));
 }
 
 // The address a pointer-valued constant stands for, when the host can know it.
-bool constantAddress(const DataLayout &Layout, const Constant *Value, uint64_t &Address) {
+bool constantAddress(const DataLayout &Layout, const Constant *Value, const BlockAnchor &Anchor,
+                     uint64_t &Address) {
+  if (Value == Anchor.Variable) {
+    Address = Anchor.Address;
+    return true;
+  }
   if (isa<ConstantPointerNull>(Value) || isa<UndefValue>(Value) ||
       isa<ConstantAggregateZero>(Value)) {
     Address = 0;
@@ -36,10 +39,10 @@ bool constantAddress(const DataLayout &Layout, const Constant *Value, uint64_t &
   case Instruction::PtrToInt:
   case Instruction::BitCast:
   case Instruction::AddrSpaceCast:
-    return constantAddress(Layout, Expr->getOperand(0), Address);
+    return constantAddress(Layout, Expr->getOperand(0), Anchor, Address);
   case Instruction::GetElementPtr: {
     uint64_t Base = 0;
-    if (!constantAddress(Layout, Expr->getOperand(0), Base))
+    if (!constantAddress(Layout, Expr->getOperand(0), Anchor, Base))
       return false;
     APInt Offset(64, 0);
     if (!cast<GEPOperator>(Expr)->accumulateConstantOffset(Layout, Offset))
@@ -64,7 +67,8 @@ bool refersToFunction(const Constant *Value) {
 } // namespace
 
 bool writeConstant(const DataLayout &Layout, Constant *Value, std::vector<unsigned char> &Image,
-                   size_t Offset, std::vector<DeviceStore> &DeviceStores, std::string &Error) {
+                   size_t Offset, const BlockAnchor &Anchor,
+                   std::vector<DeviceStore> &DeviceStores, std::string &Error) {
   Type *Ty = Value->getType();
   if (isa<UndefValue>(Value) || isa<ConstantAggregateZero>(Value) ||
       isa<ConstantPointerNull>(Value))
@@ -88,7 +92,7 @@ bool writeConstant(const DataLayout &Layout, Constant *Value, std::vector<unsign
                                      : Layout.getTypeAllocSize(Element);
     for (unsigned I = 0; I < Data->getNumElements(); ++I)
       if (!writeConstant(Layout, Data->getElementAsConstant(I), Image, Offset + I * Stride,
-                         DeviceStores, Error))
+                         Anchor, DeviceStores, Error))
         return false;
     return true;
   }
@@ -96,7 +100,7 @@ bool writeConstant(const DataLayout &Layout, Constant *Value, std::vector<unsign
     const StructLayout *Fields = Layout.getStructLayout(Struct->getType());
     for (unsigned I = 0; I < Struct->getNumOperands(); ++I)
       if (!writeConstant(Layout, Struct->getOperand(I), Image, Offset + Fields->getElementOffset(I),
-                         DeviceStores, Error))
+                         Anchor, DeviceStores, Error))
         return false;
     return true;
   }
@@ -107,12 +111,12 @@ bool writeConstant(const DataLayout &Layout, Constant *Value, std::vector<unsign
                                      : Layout.getTypeAllocSize(Element);
     for (unsigned I = 0; I < Value->getNumOperands(); ++I)
       if (!writeConstant(Layout, cast<Constant>(Value->getOperand(I)), Image,
-                         Offset + I * Stride, DeviceStores, Error))
+                         Offset + I * Stride, Anchor, DeviceStores, Error))
         return false;
     return true;
   }
   uint64_t Address = 0;
-  if (constantAddress(Layout, Value, Address)) {
+  if (constantAddress(Layout, Value, Anchor, Address)) {
     writeInteger(APInt(64, Address), Bytes, Image, Offset);
     return true;
   }

@@ -3,6 +3,7 @@
 
 #include <llvm/IR/Constants.h>
 #include <llvm/IR/DataLayout.h>
+#include <llvm/IR/GlobalVariable.h>
 
 #include <string>
 #include <vector>
@@ -13,8 +14,14 @@ struct DeviceStore {
   llvm::Constant *Value;
 };
 
+// The variable that stands for the start of the globals block, and the block's address.
+struct BlockAnchor {
+  const llvm::GlobalVariable *Variable;
+  uint64_t Address;
+};
+
 // Writes the bytes of Value at Image[Offset...]; the image starts zeroed. Pointers to variables
-// must already be plain addresses (integer-to-pointer constants).
+// must be plain addresses (integer-to-pointer constants) or offsets from the anchor.
 bool writeConstant(const llvm::DataLayout &Layout, llvm::Constant *Value,
-                   std::vector<unsigned char> &Image, size_t Offset,
+                   std::vector<unsigned char> &Image, size_t Offset, const BlockAnchor &Anchor,
                    std::vector<DeviceStore> &DeviceStores, std::string &Error);

@@ -17,13 +17,33 @@ void trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templat
   Record.RefCount = 1;
   Record.LayerProgram = Owner;
   Record.Context = Context;
-  {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    State.Kernels[Kernel] = Record;
-  }
+  KernelAttachment Attachment;
   if (Owner)
-    attachKernel(Owner);
+    Attachment = attachKernel(Owner, kernelFunctionName(Kernel));
+  Record.GlobalsBlock = Attachment.GlobalsBlock;
+  Record.HiddenArgument = Attachment.HiddenArgument;
+  Record.ListSent = false;
+  if (Record.HiddenArgument)
+    gNext.clSetKernelArgSVMPointer(Kernel, Record.HiddenArgument - 1, Record.GlobalsBlock);
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  State.Kernels[Kernel] = Record;
+}
+
+// The index of a kernel's hidden argument plus one, or 0.
+cl_uint hiddenArgument(cl_kernel Kernel) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  auto It = State.Kernels.find(Kernel);
+  return It == State.Kernels.end() ? 0 : It->second.HiddenArgument;
+}
+
+cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
+                                    const void *Value) {
+  cl_uint Hidden = hiddenArgument(Kernel);
+  if (Hidden && Index >= Hidden - 1)
+    return CL_INVALID_ARG_INDEX;
+  return gNext.clSetKernelArg(Kernel, Index, Size, Value);
 }
 
 cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
@@ -106,6 +126,17 @@ cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
   return Error;
 }
 
+} // namespace
+
+cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value) {
+  cl_uint Hidden = hiddenArgument(Kernel);
+  if (Hidden && Index >= Hidden - 1)
+    return CL_INVALID_ARG_INDEX;
+  return gNext.clSetKernelArgSVMPointer(Kernel, Index, Value);
+}
+
+namespace {
+
 cl_program ownerProgram(cl_kernel Kernel) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
@@ -118,6 +149,9 @@ cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, siz
   if (Param == CL_KERNEL_PROGRAM)
     if (cl_program Owner = ownerProgram(Kernel))
       return answerValue(Size, Value, SizeRet, Owner);
+  if (Param == CL_KERNEL_NUM_ARGS)
+    if (cl_uint Hidden = hiddenArgument(Kernel))
+      return answerValue(Size, Value, SizeRet, Hidden - 1);
   return gNext.clGetKernelInfo(Kernel, Param, Size, Value, SizeRet);
 }
 
@@ -173,6 +207,8 @@ void installKernelHooks(cl_icd_dispatch &Table) {
   Table.clReleaseKernel = hookReleaseKernel;
   Table.clGetKernelInfo = hookGetKernelInfo;
   Table.clGetKernelArgInfo = hookGetKernelArgInfo;
+  Table.clSetKernelArg = hookSetKernelArg;
+  Table.clSetKernelArgSVMPointer = hookSetKernelArgSVMPointer;
   Table.clSetKernelExecInfo = hookSetKernelExecInfo;
   Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
 }

@@ -9,6 +9,10 @@ void installKernelHooks(cl_icd_dispatch &Table);
 
 std::string kernelFunctionName(cl_kernel Kernel);
 
+// Arguments after the kernel's own (the hidden one that carries its program's variables) are
+// refused.
+cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value);
+
 // Shared-memory parts, kept with the extension's other kernel functions.
 cl_int pushIndirectPointers(cl_kernel Kernel);
 cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,

@@ -19,6 +19,16 @@ const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState 
   return nullptr;
 }
 
+void addAllocation(LayerState &State, const void *User, const AllocationRecord &Record) {
+  State.Allocations[User] = Record;
+  ++State.AllocationGeneration;
+}
+
+void eraseAllocation(LayerState &State, const void *User) {
+  State.Allocations.erase(User);
+  ++State.AllocationGeneration;
+}
+
 bool queueKnown(cl_command_queue Queue) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
@@ -107,6 +117,8 @@ static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
   return countRetain(gNext.clRetainContext(Context), &LayerState::Contexts, Context);
 }
 
+// Allocations die with their context (the driver could not free them later): after the work
+// still queued in the context, which may use them, and while the context is still held.
 static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
   LayerState &State = layerState();
   std::vector<void *> Orphans;
@@ -115,17 +127,23 @@ static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
     auto It = State.Contexts.find(Context);
     if (It != State.Contexts.end() && --It->second.RefCount == 0) {
       State.Contexts.erase(It);
-      // Allocations die with their context; the driver could not free them later.
-      for (auto A = State.Allocations.begin(); A != State.Allocations.end();) {
-        if (A->second.Context == Context && A->second.Kind != AllocKind::ProgramGlobals) {
-          Orphans.push_back(A->second.Base);
-          A = State.Allocations.erase(A);
-        } else {
-          ++A;
-        }
+      for (auto A = State.Allocations.begin(); A != State.Allocations.end(); ++A)
+        if (A->second.Context == Context && A->second.Kind != AllocKind::ProgramGlobals)
+          Orphans.push_back(const_cast<void *>(A->first));
+      for (void *&Ptr : Orphans) { // user pointers become the driver's bases
+        void *Base = State.Allocations[Ptr].Base;
+        eraseAllocation(State, Ptr);
+        Ptr = Base;
       }
+      for (unsigned Kinds = 0; Kinds < 8; ++Kinds)
+        State.PointerLists.erase({Context, Kinds});
     }
   }
+  if (!Orphans.empty())
+    for (cl_command_queue Queue : retainContextQueues(Context)) {
+      gNext.clFinish(Queue);
+      gNext.clReleaseCommandQueue(Queue);
+    }
   for (void *Base : Orphans)
     gNext.clSVMFree(Context, Base);
   return gNext.clReleaseContext(Context);

@@ -42,10 +42,22 @@ struct KernelRecord {
   cl_uint RefCount = 1;
   cl_program LayerProgram = nullptr; // the program the layer built the kernel for, if any
   cl_context Context = nullptr;
+  void *GlobalsBlock = nullptr;      // the program's variables, which every launch may reach
+  cl_uint HiddenArgument = 0;        // 1 + the index of the argument that carries GlobalsBlock
   std::vector<void *> IndirectPointers;
   bool IndirectHost = false;
   bool IndirectDevice = false;
   bool IndirectShared = false;
+  // The allocation generation whose pointer list the driver last got; the list is sent again
+  // only when allocations or the kernel's settings changed since.
+  bool ListSent = false;
+  uint64_t SentGeneration = 0;
+};
+
+// Bases of a context's allocations of some kinds, sorted, as of one allocation generation.
+struct PointerListCache {
+  uint64_t Generation = 0;
+  std::vector<void *> Bases;
 };
 
 struct LayerState {
@@ -54,9 +66,18 @@ struct LayerState {
   std::map<cl_command_queue, QueueRecord> Queues;
   std::map<const void *, AllocationRecord> Allocations; // keyed by the user pointer
   std::map<cl_kernel, KernelRecord> Kernels;
+  // Changes with every allocation made or freed; starts above the zero of a fresh cache.
+  uint64_t AllocationGeneration = 1;
+  // Keyed by context and a mask of kinds (1 host, 2 device, 4 shared).
+  std::map<std::pair<cl_context, unsigned>, PointerListCache> PointerLists;
 };
 
 LayerState &layerState();
+
+// Allocation records change only through these two, so that cached pointer lists notice; the
+// caller holds the lock.
+void addAllocation(LayerState &State, const void *User, const AllocationRecord &Record);
+void eraseAllocation(LayerState &State, const void *User);
 
 // Finds the allocation holding Ptr (interior pointers included); the caller holds the lock.
 const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState &State,

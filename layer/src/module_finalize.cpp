@@ -2,6 +2,7 @@
 // shared block, initial contents computed, kernel descriptions read.
 #include "constant_image.h"
 #include "generic_builtins.h"
+#include "globals_parameter.h"
 #include "llvm_support.h"
 #include "program_compiler.h"
 
@@ -144,12 +145,18 @@ ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGeneric
       return Result;
     }
   }
-  auto Base = reinterpret_cast<uint64_t>(Result.Block);
+  // Every use of a variable, in code and in other initialisers, becomes an offset from one
+  // anchor that stands for the block.
+  Type *Int8 = Type::getInt8Ty(Context.Context);
   Type *Int64 = Type::getInt64Ty(Context.Context);
-  // Every use of a variable, in code and in other initialisers, becomes its fixed address.
+  GlobalVariable *Anchor = nullptr;
+  if (!Placements.empty())
+    Anchor = new GlobalVariable(*M, Int8, false, GlobalValue::ExternalLinkage, nullptr,
+                                kGlobalsParameterName, nullptr, GlobalValue::NotThreadLocal, 1);
   for (const Placement &P : Placements) {
-    Constant *Address =
-        ConstantExpr::getIntToPtr(ConstantInt::get(Int64, Base + P.Offset), P.Variable->getType());
+    Constant *Address = ConstantExpr::getPointerBitCastOrAddrSpaceCast(
+        ConstantExpr::getGetElementPtr(Int8, Anchor, ConstantInt::get(Int64, P.Offset)),
+        P.Variable->getType());
     P.Variable->replaceAllUsesWith(Address);
     if (P.Variable->hasName() && !P.Variable->hasPrivateLinkage())
       Result.Globals.push_back({P.Variable->getName().str(), P.Offset, P.Size});
@@ -160,7 +167,8 @@ ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGeneric
     std::string Error;
     if (P.Variable->hasInitializer() &&
         !writeConstant(Layout, P.Variable->getInitializer(), Result.BlockImage, P.Offset,
-                       DeviceStores, Error)) {
+                       {Anchor, reinterpret_cast<uint64_t>(Result.Block)}, DeviceStores,
+                       Error)) {
       Result.Log += "error: global '" + P.Variable->getName().str() + "': " + Error + "\n";
       return Result;
     }
@@ -172,6 +180,13 @@ ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGeneric
                   std::to_string(Store.Offset) + " of the globals block is left null\n";
   for (const Placement &P : Placements)
     P.Variable->eraseFromParent();
+  // Code reaches the block through a parameter, so that it does not change with the block's
+  // address; where that cannot be done, through the address itself.
+  if (Anchor && !(Result.GlobalsByParameter = passGlobalsByParameter(*M, *Anchor, Result.Log))) {
+    Anchor->replaceAllUsesWith(ConstantExpr::getIntToPtr(
+        ConstantInt::get(Int64, reinterpret_cast<uint64_t>(Result.Block)), Anchor->getType()));
+    Anchor->eraseFromParent();
+  }
   if (!moduleIsValid(*M, Result.Log))
     return Result;
   Result.Bitcode = writeBitcode(*M);

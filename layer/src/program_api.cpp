@@ -4,6 +4,7 @@
 #include "info_answer.h"
 #include "layer_state.h"
 #include "program_registry.h"
+#include "spirv_check.h"
 #include "vendor_usm.h"
 
 #include <algorithm>
@@ -13,15 +14,10 @@ namespace {
 
 using NotifyFn = void(CL_CALLBACK *)(cl_program, void *);
 
-constexpr uint32_t kSpirvMagic = 0x07230203;
-constexpr size_t kSpirvHeaderBytes = 20;
-
-bool looksLikeSpirv(const void *Il, size_t Length) {
-  if (!Il || Length < kSpirvHeaderBytes || Length % 4 != 0)
-    return false;
-  uint32_t Magic;
-  std::memcpy(&Magic, Il, sizeof(Magic));
-  return Magic == kSpirvMagic || Magic == __builtin_bswap32(kSpirvMagic);
+bool ownedProgram(cl_program Program) {
+  LayerState &State = layerState();
+  std::lock_guard<std::mutex> Guard(State.Lock);
+  return findProgram(Program) != nullptr;
 }
 
 bool contextTranslatesSpirv(cl_context Context) {
@@ -52,9 +48,10 @@ bool devicesValid(cl_uint NumDevices, const cl_device_id *Devices,
   return true;
 }
 
-// Starts a compile or build on an owned program: marks it busy and takes out its inputs.
+// Starts a compile or build on an owned program: marks it busy and takes out its inputs. Only
+// programs made from SPIR-V can be compiled; anything else is refused with nothing changed.
 cl_int beginWork(cl_program Program, cl_uint NumDevices, const cl_device_id *Devices,
-                 ProgramRecord &Inputs) {
+                 bool Compile, ProgramRecord &Inputs) {
   if ((NumDevices == 0) != (Devices == nullptr))
     return CL_INVALID_VALUE;
   LayerState &State = layerState();
@@ -64,7 +61,7 @@ cl_int beginWork(cl_program Program, cl_uint NumDevices, const cl_device_id *Dev
     return CL_INVALID_PROGRAM;
   if (!devicesValid(NumDevices, Devices, Record->Devices))
     return CL_INVALID_DEVICE;
-  if (Record->Busy || Record->AttachedKernels > 0)
+  if (Record->Busy || Record->AttachedKernels > 0 || (Compile && Record->Spirv.empty()))
     return CL_INVALID_OPERATION;
   Record->Busy = true;
   Inputs.Context = Record->Context;
@@ -110,7 +107,10 @@ cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *I
     auto Record = std::make_unique<ProgramRecord>();
     Record->Context = Context;
     Record->Devices = contextDevices(Context);
-    Record->Spirv.assign(static_cast<const char *>(Il), static_cast<const char *>(Il) + Length);
+    // Kept in host byte order, whichever order it came in.
+    std::vector<uint32_t> Words = spirvWords(Il, Length);
+    auto Bytes = reinterpret_cast<const char *>(Words.data());
+    Record->Spirv.assign(Bytes, Bytes + Length);
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
     addProgram(Program, std::move(Record));
@@ -124,22 +124,14 @@ cl_int CL_API_CALL hookCompileProgram(cl_program Program, cl_uint NumDevices,
                                       const cl_device_id *Devices, const char *Options,
                                       cl_uint NumHeaders, const cl_program *Headers,
                                       const char **HeaderNames, NotifyFn Notify, void *UserData) {
-  {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    if (!findProgram(Program))
-      return gNext.clCompileProgram(Program, NumDevices, Devices, Options, NumHeaders, Headers,
-                                    HeaderNames, Notify, UserData);
-  }
+  // The driver's own compile may run the callback, which may query the program: no lock held.
+  if (!ownedProgram(Program))
+    return gNext.clCompileProgram(Program, NumDevices, Devices, Options, NumHeaders, Headers,
+                                  HeaderNames, Notify, UserData);
   ProgramRecord Inputs;
-  cl_int Error = beginWork(Program, NumDevices, Devices, Inputs);
+  cl_int Error = beginWork(Program, NumDevices, Devices, true, Inputs);
   if (Error != CL_SUCCESS)
     return Error;
-  if (Inputs.Spirv.empty()) {
-    finishWork(Program, false, Inputs.BinaryType, {}, {}, Options,
-               "error: only programs created from SPIR-V can be compiled\n");
-    return CL_INVALID_OPERATION;
-  }
   ModuleResult Module = translateSpirv(Inputs.Spirv, Inputs.SpecConstants);
   ExecutableBuild Old =
       finishWork(Program, Module.Ok, CL_PROGRAM_BINARY_TYPE_COMPILED_OBJECT,
@@ -153,14 +145,10 @@ cl_int CL_API_CALL hookCompileProgram(cl_program Program, cl_uint NumDevices,
 cl_int CL_API_CALL hookBuildProgram(cl_program Program, cl_uint NumDevices,
                                     const cl_device_id *Devices, const char *Options,
                                     NotifyFn Notify, void *UserData) {
-  {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    if (!findProgram(Program))
-      return gNext.clBuildProgram(Program, NumDevices, Devices, Options, Notify, UserData);
-  }
+  if (!ownedProgram(Program))
+    return gNext.clBuildProgram(Program, NumDevices, Devices, Options, Notify, UserData);
   ProgramRecord Inputs;
-  cl_int Error = beginWork(Program, NumDevices, Devices, Inputs);
+  cl_int Error = beginWork(Program, NumDevices, Devices, false, Inputs);
   if (Error != CL_SUCCESS)
     return Error;
   std::string Log;
@@ -198,15 +186,15 @@ cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
     return nullptr;
   };
   std::vector<std::string> Bitcodes;
+  size_t Owned = 0;
+  for (cl_uint I = 0; Inputs && I < NumInputs; ++I)
+    Owned += ownedProgram(Inputs[I]);
+  if (Owned == 0)
+    return gNext.clLinkProgram(Context, NumDevices, Devices, Options, NumInputs, Inputs, Notify,
+                               UserData, ErrcodeRet);
   {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
-    size_t Owned = 0;
-    for (cl_uint I = 0; Inputs && I < NumInputs; ++I)
-      Owned += findProgram(Inputs[I]) != nullptr;
-    if (Owned == 0)
-      return gNext.clLinkProgram(Context, NumDevices, Devices, Options, NumInputs, Inputs, Notify,
-                                 UserData, ErrcodeRet);
     if ((NumDevices == 0) != (Devices == nullptr))
       return Fail(CL_INVALID_VALUE);
     if (Owned != NumInputs)
@@ -377,14 +365,14 @@ cl_int CL_API_CALL hookGetProgramBuildInfo(cl_program Program, cl_device_id Devi
 
 cl_int CL_API_CALL hookSetProgramSpecializationConstant(cl_program Program, cl_uint SpecId,
                                                         size_t SpecSize, const void *SpecValue) {
+  if (!ownedProgram(Program))
+    return gNext.clSetProgramSpecializationConstant(Program, SpecId, SpecSize, SpecValue);
   std::vector<char> Spirv;
   {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
     ProgramRecord *Record = findProgram(Program);
-    if (!Record)
-      return gNext.clSetProgramSpecializationConstant(Program, SpecId, SpecSize, SpecValue);
-    if (Record->Spirv.empty())
+    if (!Record || Record->Spirv.empty())
       return CL_INVALID_PROGRAM;
     Spirv = Record->Spirv;
   }

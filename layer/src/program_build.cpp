@@ -120,7 +120,10 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
   Result.GlobalsSize = Module.BlockSize;
   Result.Globals = std::move(Module.Globals);
   Result.Kernels = std::move(Module.Kernels);
+  Result.GlobalsByParameter = Module.GlobalsByParameter;
   if (Module.Block) {
+    // The block is freed through the context, which the application may release first.
+    gNext.clRetainContext(Context);
     AllocationRecord Record;
     Record.Base = Module.Block;
     Record.Size = Module.BlockSize;
@@ -128,7 +131,7 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
     Record.Context = Context;
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
-    State.Allocations[Module.Block] = Record;
+    addAllocation(State, Module.Block, Record);
   }
   return CL_SUCCESS;
 }
@@ -140,13 +143,14 @@ void releaseExecutable(cl_context Context, ExecutableBuild &Build) {
     {
       LayerState &State = layerState();
       std::lock_guard<std::mutex> Guard(State.Lock);
-      State.Allocations.erase(Build.GlobalsBlock);
+      eraseAllocation(State, Build.GlobalsBlock);
     }
     for (cl_command_queue Queue : retainContextQueues(Context)) {
       gNext.clFinish(Queue);
       gNext.clReleaseCommandQueue(Queue);
     }
     gNext.clSVMFree(Context, Build.GlobalsBlock);
+    gNext.clReleaseContext(Context);
   }
   Build = ExecutableBuild();
 }

@@ -9,6 +9,7 @@ struct ExecutableBuild {
   size_t GlobalsSize = 0;
   std::vector<GlobalSlot> Globals;
   std::vector<KernelDesc> Kernels;
+  bool GlobalsByParameter = false; // kernels take GlobalsBlock as a hidden last argument
 };
 
 // Builds Bitcode for Devices; the log of every step is appended to Log. On success the globals

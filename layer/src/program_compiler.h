@@ -57,9 +57,12 @@ struct ExecutableModule {
   std::vector<unsigned char> BlockImage; // initial contents of the block
   std::vector<GlobalSlot> Globals;
   std::vector<KernelDesc> Kernels;
+  // Every kernel takes the block's address as a hidden argument after its own.
+  bool GlobalsByParameter = false;
 };
 
-// Moves every program-scope variable into one block from Allocate(Size, Alignment) and, when
+// Moves every program-scope variable into one block from Allocate(Size, Alignment), reached
+// through a hidden kernel argument where possible, and, when
 // asked, sends generic-pointer builtin calls to the global-pointer overloads that the device's
 // builtin library defines (valid where all memory is one flat space).
 ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGenericBuiltins,

@@ -45,14 +45,22 @@ cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) 
   return CL_SUCCESS;
 }
 
-void attachKernel(cl_program Program) {
+KernelAttachment attachKernel(cl_program Program, const std::string &Name) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
-  if (ProgramRecord *Record = findProgram(Program)) {
-    ++Record->AttachedKernels;
-    ++Record->RefCount;
-    gNext.clRetainProgram(Program);
-  }
+  ProgramRecord *Record = findProgram(Program);
+  KernelAttachment Attachment;
+  if (!Record)
+    return Attachment;
+  ++Record->AttachedKernels;
+  ++Record->RefCount;
+  gNext.clRetainProgram(Program);
+  Attachment.GlobalsBlock = Record->Built.GlobalsBlock;
+  if (Record->Built.GlobalsByParameter)
+    for (const KernelDesc &Kernel : Record->Built.Kernels)
+      if (Kernel.Name == Name)
+        Attachment.HiddenArgument = static_cast<cl_uint>(Kernel.Args.size()) + 1;
+  return Attachment;
 }
 
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc) {

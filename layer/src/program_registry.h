@@ -36,8 +36,13 @@ ProgramRecord *findProgram(cl_program Program);
 // For kernel creation: the driver program to create kernels from. Owned is set for the layer's
 // programs; an error when such a program has no executable.
 cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned);
-// A kernel of an owned program keeps the program alive.
-void attachKernel(cl_program Program);
+// A kernel of an owned program keeps the program alive, and may take the program's globals
+// block as a hidden argument.
+struct KernelAttachment {
+  void *GlobalsBlock = nullptr;
+  cl_uint HiddenArgument = 0; // 1 + its index; 0 when there is none
+};
+KernelAttachment attachKernel(cl_program Program, const std::string &Name);
 void detachKernel(cl_program Program);
 // Description of a kernel of an owned program, copied; false when unknown.
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc);

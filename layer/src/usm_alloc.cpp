@@ -1,4 +1,5 @@
 // Allocation, release and pointer queries of the shared-memory extension, on buffer SVM.
+#include "info_answer.h"
 #include "layer_state.h"
 #include "vendor_usm.h"
 
@@ -91,7 +92,7 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
   Record.Device = Request.Device;
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
-  State.Allocations[User] = Record;
+  addAllocation(State, User, Record);
   Error = CL_SUCCESS;
   return User;
 }
@@ -121,8 +122,21 @@ cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base) {
       It->second.Kind == AllocKind::ProgramGlobals)
     return CL_INVALID_VALUE;
   Base = It->second.Base;
-  State.Allocations.erase(It);
+  eraseAllocation(State, Ptr);
   return CL_SUCCESS;
+}
+
+cl_uint memoryType(AllocKind Kind) {
+  switch (Kind) {
+  case AllocKind::Host:
+    return kMemTypeHost;
+  case AllocKind::Shared:
+    return kMemTypeShared;
+  case AllocKind::Device:
+  case AllocKind::ProgramGlobals:
+    break;
+  }
+  return kMemTypeDevice;
 }
 
 } // namespace
@@ -178,38 +192,33 @@ cl_int CL_API_CALL layerMemBlockingFree(cl_context context, void *ptr) {
 cl_int CL_API_CALL layerGetMemAllocInfo(cl_context context, const void *ptr, cl_uint param_name,
                                         size_t param_value_size, void *param_value,
                                         size_t *param_value_size_ret) {
-  cl_uint Type = kMemTypeUnknown;
+  AllocationRecord Found;
+  const void *Start = nullptr;
   {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
     if (!State.Contexts.count(context))
       return CL_INVALID_CONTEXT;
-    if (param_name != kMemAllocTypeQuery)
-      return CL_INVALID_VALUE;
-    auto *Found = ptr ? findAllocation(State, ptr) : nullptr;
-    if (Found && Found->second.Context == context) {
-      switch (Found->second.Kind) {
-      case AllocKind::Host:
-        Type = kMemTypeHost;
-        break;
-      case AllocKind::Shared:
-        Type = kMemTypeShared;
-        break;
-      case AllocKind::Device:
-      case AllocKind::ProgramGlobals:
-        Type = kMemTypeDevice;
-        break;
-      }
+    auto *Entry = ptr ? findAllocation(State, ptr) : nullptr;
+    if (Entry && Entry->second.Context == context) {
+      Start = Entry->first;
+      Found = Entry->second;
     }
   }
-  if (param_value) {
-    if (param_value_size < sizeof(Type))
-      return CL_INVALID_VALUE;
-    *static_cast<cl_uint *>(param_value) = Type;
+  switch (param_name) {
+  case kMemAllocTypeQuery:
+    return answerValue(param_value_size, param_value, param_value_size_ret,
+                       Start ? memoryType(Found.Kind) : kMemTypeUnknown);
+  case kMemAllocBaseQuery:
+    return answerValue(param_value_size, param_value, param_value_size_ret, Start);
+  case kMemAllocSizeQuery:
+    return answerValue(param_value_size, param_value, param_value_size_ret,
+                       Start ? Found.Size : size_t(0));
+  case kMemAllocDeviceQuery:
+    return answerValue(param_value_size, param_value, param_value_size_ret, Found.Device);
+  default:
+    return CL_INVALID_VALUE;
   }
-  if (param_value_size_ret)
-    *param_value_size_ret = sizeof(Type);
-  return CL_SUCCESS;
 }
 
 } // extern "C"

@@ -8,51 +8,55 @@
 
 namespace {
 
-bool kernelContextEmulatesUsm(cl_kernel Kernel, cl_context &Context) {
-  if (gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Context), &Context, nullptr) !=
-      CL_SUCCESS)
-    return false;
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Contexts.find(Context);
-  return It != State.Contexts.end() && It->second.EmulatesUsm;
-}
-
-bool kindSelected(const KernelRecord &Kernel, AllocKind Kind) {
+unsigned kindBit(AllocKind Kind) {
   switch (Kind) {
   case AllocKind::Host:
-    return Kernel.IndirectHost;
+    return 1;
   case AllocKind::Shared:
-    return Kernel.IndirectShared;
+    return 4;
   case AllocKind::Device:
   case AllocKind::ProgramGlobals:
-    return Kernel.IndirectDevice;
+    break;
   }
-  return false;
+  return 2;
 }
 
-// The SVM pointer list the driver needs: the named pointers (as allocation bases where known)
-// and every live allocation of the kinds the kernel may reach indirectly.
-std::vector<void *> svmPointerList(cl_kernel Kernel, bool &Wanted) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+// The bases of a context's allocations of the kinds in Kinds, rebuilt only when allocations
+// changed since the last time; the caller holds the lock.
+const std::vector<void *> &contextPointers(LayerState &State, cl_context Context,
+                                           unsigned Kinds) {
+  PointerListCache &Cache = State.PointerLists[{Context, Kinds}];
+  if (Cache.Generation == State.AllocationGeneration)
+    return Cache.Bases;
+  Cache.Bases.clear();
+  for (auto &[User, Allocation] : State.Allocations)
+    if (Allocation.Context == Context && (kindBit(Allocation.Kind) & Kinds))
+      Cache.Bases.push_back(Allocation.Base);
+  std::sort(Cache.Bases.begin(), Cache.Bases.end());
+  Cache.Generation = State.AllocationGeneration;
+  return Cache.Bases;
+}
+
+// The SVM pointer list the driver needs: the kernel's program variables, the named pointers (as
+// allocation bases where known) and every live allocation of the kinds the kernel may reach
+// indirectly. The caller holds the lock.
+std::vector<void *> svmPointerList(LayerState &State, const KernelRecord &Record) {
   std::vector<void *> List;
-  auto It = State.Kernels.find(Kernel);
-  if (It == State.Kernels.end()) {
-    Wanted = false;
-    return List;
-  }
-  const KernelRecord &Record = It->second;
-  Wanted = !Record.IndirectPointers.empty() || Record.IndirectHost || Record.IndirectDevice ||
-           Record.IndirectShared;
   for (void *Ptr : Record.IndirectPointers) {
     auto *Found = findAllocation(State, Ptr);
     List.push_back(Found ? Found->second.Base : Ptr);
   }
-  for (auto &[User, Allocation] : State.Allocations)
-    if (Allocation.Context == Record.Context && kindSelected(Record, Allocation.Kind))
-      List.push_back(Allocation.Base);
+  if (Record.GlobalsBlock)
+    List.push_back(Record.GlobalsBlock);
   std::sort(List.begin(), List.end());
+  unsigned Kinds = (Record.IndirectHost ? 1 : 0) | (Record.IndirectDevice ? 2 : 0) |
+                   (Record.IndirectShared ? 4 : 0);
+  if (Kinds) {
+    const std::vector<void *> &Bases = contextPointers(State, Record.Context, Kinds);
+    size_t Named = List.size();
+    List.insert(List.end(), Bases.begin(), Bases.end());
+    std::inplace_merge(List.begin(), List.begin() + Named, List.end());
+  }
   List.erase(std::unique(List.begin(), List.end()), List.end());
   return List;
 }
@@ -60,44 +64,67 @@ std::vector<void *> svmPointerList(cl_kernel Kernel, bool &Wanted) {
 } // namespace
 
 cl_int pushIndirectPointers(cl_kernel Kernel) {
-  bool Wanted = false;
-  std::vector<void *> List = svmPointerList(Kernel, Wanted);
-  if (!Wanted || List.empty())
+  std::vector<void *> List;
+  {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    auto It = State.Kernels.find(Kernel);
+    if (It == State.Kernels.end())
+      return CL_SUCCESS;
+    KernelRecord &Record = It->second;
+    if (Record.ListSent && Record.SentGeneration == State.AllocationGeneration)
+      return CL_SUCCESS;
+    List = svmPointerList(State, Record);
+    Record.ListSent = true;
+    Record.SentGeneration = State.AllocationGeneration;
+  }
+  if (List.empty())
     return CL_SUCCESS;
-  return gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
-                                   List.size() * sizeof(void *), List.data());
+  cl_int Error = gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
+                                           List.size() * sizeof(void *), List.data());
+  if (Error != CL_SUCCESS) {
+    LayerState &State = layerState();
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end())
+      It->second.ListSent = false;
+  }
+  return Error;
 }
 
+// The indirect-access settings are recorded here and reach the driver, as one pointer list, at
+// the next enqueue.
 cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param,
                                          size_t Size, const void *Value) {
   bool IndirectFlag = Param == kExecInfoIndirectHost || Param == kExecInfoIndirectDevice ||
                       Param == kExecInfoIndirectShared;
   if (!IndirectFlag && Param != kExecInfoUsmPtrs)
     return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
-  if (!Kernel)
-    return CL_INVALID_KERNEL;
-  cl_context Context = nullptr;
-  if (!kernelContextEmulatesUsm(Kernel, Context))
-    return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
-  if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
-                   : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
-    return CL_INVALID_VALUE;
   {
     LayerState &State = layerState();
     std::lock_guard<std::mutex> Guard(State.Lock);
-    KernelRecord &Record = State.Kernels[Kernel];
-    Record.Context = Context;
-    if (Param == kExecInfoUsmPtrs) {
-      auto First = static_cast<void *const *>(Value);
-      Record.IndirectPointers.assign(First, First + Size / sizeof(void *));
-    } else {
-      bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
-      (Param == kExecInfoIndirectHost     ? Record.IndirectHost
-       : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
-                                          : Record.IndirectShared) = On;
+    auto It = State.Kernels.find(Kernel);
+    if (!Kernel || It == State.Kernels.end())
+      return CL_INVALID_KERNEL;
+    KernelRecord &Record = It->second;
+    auto Context = State.Contexts.find(Record.Context);
+    if (Context != State.Contexts.end() && Context->second.EmulatesUsm) {
+      if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
+                       : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
+        return CL_INVALID_VALUE;
+      if (Param == kExecInfoUsmPtrs) {
+        auto First = static_cast<void *const *>(Value);
+        Record.IndirectPointers.assign(First, First + Size / sizeof(void *));
+      } else {
+        bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
+        (Param == kExecInfoIndirectHost     ? Record.IndirectHost
+         : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
+                                            : Record.IndirectShared) = On;
+      }
+      Record.ListSent = false;
+      return CL_SUCCESS;
     }
   }
-  return pushIndirectPointers(Kernel);
+  return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value); // the driver's own extension
 }
 
 cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Kernel,
@@ -105,7 +132,7 @@ cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Ke
                                             const size_t *GlobalSize, const size_t *LocalSize,
                                             cl_uint NumEvents, const cl_event *WaitList,
                                             cl_event *Event) {
-  // Allocations made since the exec info was set must reach the driver too.
+  // Allocations made since the last launch must reach the driver too.
   if (Kernel) {
     cl_int Error = pushIndirectPointers(Kernel);
     if (Error != CL_SUCCESS)
@@ -119,7 +146,7 @@ extern "C" cl_int CL_API_CALL layerSetKernelArgMemPointer(cl_kernel kernel, cl_u
                                                           const void *arg_value) {
   if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
-  return gNext.clSetKernelArgSVMPointer(kernel, arg_index, arg_value);
+  return hookSetKernelArgSVMPointer(kernel, arg_index, arg_value);
 }
 
 // Largest divisor of Value that is at most Limit (at least 1).

@@ -7,8 +7,11 @@
 
 #define LAYER_USM_EXTENSION_NAME "cl_tarno_unified_shared_memory"
 
-// clGetMemAllocInfoTARNO parameter and its answers.
+// clGetMemAllocInfoTARNO parameters and the answers of the type query.
 constexpr cl_uint kMemAllocTypeQuery = 0x419A;
+constexpr cl_uint kMemAllocBaseQuery = 0x419B;
+constexpr cl_uint kMemAllocSizeQuery = 0x419C;
+constexpr cl_uint kMemAllocDeviceQuery = 0x419D;
 constexpr cl_uint kMemTypeUnknown = 0x4196;
 constexpr cl_uint kMemTypeHost = 0x4197;
 constexpr cl_uint kMemTypeDevice = 0x4198;

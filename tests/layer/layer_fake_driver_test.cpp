@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -188,6 +189,183 @@ TEST_F(FakeDriverTest, DriverFailuresBecomeTheRightErrors) {
   EXPECT_NE(programBuildLog(Program, Devices[1]).find("-42"), std::string::npos);
   clReleaseProgram(Program);
   EXPECT_EQ(Fake->liveObjects("program"), 0u);
+}
+
+// A build callback may ask about the program it is told of; the layer holds no lock meanwhile.
+TEST_F(FakeDriverTest, BuildCallbackMayQueryTheProgram) {
+  const char *Source = kManifest;
+  cl_int Error = CL_SUCCESS;
+  cl_program Program = clCreateProgramWithSource(Contexts[1], 1, &Source, nullptr, &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  std::pair<cl_device_id, cl_build_status> Seen = {Devices[1], CL_BUILD_NONE};
+  auto Notify = [](cl_program Built, void *Data) {
+    auto &[Device, Status] = *static_cast<std::pair<cl_device_id, cl_build_status> *>(Data);
+    clGetProgramBuildInfo(Built, Device, CL_PROGRAM_BUILD_STATUS, sizeof(Status), &Status,
+                          nullptr);
+  };
+  EXPECT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, Notify, &Seen), CL_SUCCESS);
+  EXPECT_EQ(Seen.second, CL_BUILD_SUCCESS);
+  clReleaseProgram(Program);
+}
+
+template <typename Fn> Fn extensionFunction(cl_platform_id Platform, const char *Name) {
+  return reinterpret_cast<Fn>(clGetExtensionFunctionAddressForPlatform(Platform, Name));
+}
+
+using AllocFn = void *(CL_API_CALL *)(cl_context, cl_device_id, const cl_ulong *, size_t, cl_uint,
+                                      cl_int *);
+using FreeFn = cl_int(CL_API_CALL *)(cl_context, void *);
+
+// The fake's kernel body keeps the pointer list of each launch.
+void keepPointerList(const fakecl_launch *Launch, void *Lists) {
+  auto &Kept = *static_cast<std::vector<std::vector<void *>> *>(Lists);
+  Kept.emplace_back(Launch->indirect_pointers,
+                    Launch->indirect_pointers + Launch->num_indirect_pointers);
+}
+
+// Program-scope variables reach the driver's pointer list at every launch, allocations as soon as
+// the kernel may reach their kind, named pointers as their allocation's base; the list is sent
+// again only when something changed.
+TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
+  size_t Before = Fake->liveObjects("usm");
+  // The manifest that gives the fake's program its kernel travels in a parameter name; the
+  // kernel's second argument is the hidden one that carries the program's variables.
+  std::vector<uint32_t> Words = spirvWordsOf(readKernel("program_globals.spv"));
+  std::vector<uint32_t> Named(Words.begin(), Words.begin() + 5);
+  std::vector<uint32_t> Manifest =
+      spirvString("value\nFAKECL-MODULE\nkernel set_counter args=2\nend\n");
+  for (size_t At = 5, Count; At < Words.size(); At += Count) {
+    Count = Words[At] >> 16;
+    std::vector<uint32_t> Instruction(Words.begin() + At, Words.begin() + At + Count);
+    if ((Instruction[0] & 0xFFFF) == 5 &&
+        std::vector<uint32_t>(Instruction.begin() + 2, Instruction.end()) == spirvString("value")) {
+      Instruction.resize(2);
+      Instruction.insert(Instruction.end(), Manifest.begin(), Manifest.end());
+      Instruction[0] = uint32_t(Instruction.size()) << 16 | 5;
+    }
+    Named.insert(Named.end(), Instruction.begin(), Instruction.end());
+  }
+  std::vector<char> Bytes = spirvBytesOf(Named);
+  cl_int Error = CL_SUCCESS;
+  cl_program Program = clCreateProgramWithIL(Contexts[1], Bytes.data(), Bytes.size(), &Error);
+  ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(Program, Devices[1]);
+  cl_kernel Kernel = clCreateKernel(Program, "set_counter", &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  int Value = 1;
+  clSetKernelArg(Kernel, 0, sizeof(Value), &Value);
+  cl_uint Arguments = 0;
+  clGetKernelInfo(Kernel, CL_KERNEL_NUM_ARGS, sizeof(Arguments), &Arguments, nullptr);
+  EXPECT_EQ(Arguments, 1u);
+  EXPECT_EQ(clSetKernelArg(Kernel, 1, sizeof(Value), &Value), CL_INVALID_ARG_INDEX);
+
+  auto GlobalPointer = extensionFunction<cl_int(CL_API_CALL *)(cl_device_id, cl_program,
+                                                              const char *, size_t *, void **)>(
+      Platforms[1], "clGetDeviceGlobalVariablePointerTARNO");
+  auto AllocInfo = extensionFunction<cl_int(CL_API_CALL *)(cl_context, const void *, cl_uint,
+                                                          size_t, void *, size_t *)>(
+      Platforms[1], "clGetMemAllocInfoTARNO");
+  auto DeviceAlloc = extensionFunction<AllocFn>(Platforms[1], "clDeviceMemAllocTARNO");
+  auto SharedAlloc = extensionFunction<AllocFn>(Platforms[1], "clSharedMemAllocTARNO");
+  auto MemFree = extensionFunction<FreeFn>(Platforms[1], "clMemFreeTARNO");
+  void *Counter = nullptr, *Globals = nullptr;
+  ASSERT_EQ(GlobalPointer(Devices[1], Program, "counter", nullptr, &Counter), CL_SUCCESS);
+  ASSERT_EQ(AllocInfo(Contexts[1], Counter, 0x419B, sizeof(Globals), &Globals, nullptr),
+            CL_SUCCESS);
+  auto *Device = static_cast<char *>(DeviceAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error));
+  auto *Shared = static_cast<char *>(SharedAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error));
+  std::vector<std::vector<void *>> Lists;
+  Fake->setKernelBody("set_counter", keepPointerList, &Lists);
+  cl_command_queue Queue = clCreateCommandQueueWithProperties(Contexts[1], Devices[1], nullptr,
+                                                              &Error);
+  auto Launch = [&] {
+    size_t Global = 1;
+    EXPECT_EQ(clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
+                                     nullptr),
+              CL_SUCCESS);
+    clFinish(Queue);
+  };
+  auto Sorted = [](std::vector<void *> List) {
+    std::sort(List.begin(), List.end());
+    return List;
+  };
+  cl_bool On = CL_TRUE;
+  void *Pointers[] = {Shared + 8};
+  Launch(); // nothing asked for: the program's variables all the same
+  ASSERT_EQ(clSetKernelExecInfo(Kernel, 0x4201, sizeof(On), &On), CL_SUCCESS);
+  Launch();
+  size_t Sent = Fake->callCount("clSetKernelExecInfo");
+  Launch(); // nothing changed: nothing sent
+  EXPECT_EQ(Fake->callCount("clSetKernelExecInfo"), Sent);
+  ASSERT_EQ(clSetKernelExecInfo(Kernel, 0x4203, sizeof(Pointers), Pointers), CL_SUCCESS);
+  Launch();
+  auto *Later = static_cast<char *>(DeviceAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error));
+  Launch();
+  MemFree(Contexts[1], Device);
+  Launch();
+  std::vector<std::vector<void *>> Expected = {
+      {Globals},
+      Sorted({Globals, Device}),
+      Sorted({Globals, Device}),
+      Sorted({Globals, Device, Shared}),
+      Sorted({Globals, Device, Shared, Later}),
+      Sorted({Globals, Shared, Later})};
+  EXPECT_EQ(Lists, Expected);
+  Fake->setKernelBody("set_counter", nullptr);
+  MemFree(Contexts[1], Shared);
+  MemFree(Contexts[1], Later);
+  clReleaseCommandQueue(Queue);
+  clReleaseKernel(Kernel);
+  clReleaseProgram(Program);
+  EXPECT_EQ(Fake->liveObjects("usm"), Before);
+}
+
+// The fake's kernel body notes whether the memory it was given is still allocated.
+void checkMemoryLive(const fakecl_launch *Launch, void *Live) {
+  auto &Fake = *static_cast<fakecl::Client *>(static_cast<void **>(Live)[0]);
+  *static_cast<bool *>(static_cast<void **>(Live)[1]) =
+      Launch->num_indirect_pointers == 1 && Fake.usmInfo(Launch->indirect_pointers[0]).size > 0;
+}
+
+// Releasing a context frees its allocations after the work queued on it, and before the context
+// itself goes.
+TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
+  Fake->configure("deferred on");
+  cl_int Error = CL_SUCCESS;
+  cl_context Context = clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Error);
+  cl_command_queue Queue = clCreateCommandQueueWithProperties(Context, Devices[1], nullptr, &Error);
+  const char *Source = kManifest;
+  cl_program Program = clCreateProgramWithSource(Context, 1, &Source, nullptr, &Error);
+  ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS);
+  cl_kernel Kernel = clCreateKernel(Program, "k", &Error);
+  auto SharedAlloc = extensionFunction<AllocFn>(Platforms[1], "clSharedMemAllocTARNO");
+  void *Data = SharedAlloc(Context, Devices[1], nullptr, 64, 0, &Error);
+  ASSERT_NE(Data, nullptr);
+  clSetKernelArg(Kernel, 0, sizeof(Data), &Data);
+  void *Pointers[] = {Data};
+  clSetKernelExecInfo(Kernel, 0x4203, sizeof(Pointers), Pointers);
+  bool Live = false;
+  void *Check[] = {Fake.get(), &Live};
+  Fake->setKernelBody("k", checkMemoryLive, Check);
+  size_t Global = 1;
+  ASSERT_EQ(clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
+                                   nullptr),
+            CL_SUCCESS);
+  Fake->resetLog();
+  EXPECT_EQ(clReleaseContext(Context), CL_SUCCESS);
+  EXPECT_TRUE(Live) << "the kernel ran on freed memory";
+  std::vector<std::string> Calls;
+  for (const std::string &Line : Fake->calls())
+    Calls.push_back(Line.substr(0, Line.find('(')));
+  EXPECT_EQ(Calls, (std::vector<std::string>{"clRetainCommandQueue", "clFinish",
+                                             "clReleaseCommandQueue", "clSVMFree",
+                                             "clReleaseContext"}));
+  Fake->setKernelBody("k", nullptr);
+  clReleaseKernel(Kernel);
+  clReleaseProgram(Program);
+  clReleaseCommandQueue(Queue);
+  EXPECT_EQ(Fake->liveObjects("context"), 2u);
+  Fake->configure("deferred off");
 }
 
 } // namespace

@@ -150,26 +150,18 @@ TEST_F(ProgramGlobalsTest, KernelsKeepTheirProgramAlive) {
   EXPECT_EQ(Type, kTypeUnknown);
 }
 
-TEST_F(ProgramGlobalsTest, FunctionAddressesInInitialisersStayNullBesideTheirData) {
-  cl_program Table = buildKernelProgram(Env, "function_table.spv");
+// Function pointers come with an extension the validator does not know (pointers to function
+// types): such modules cannot be checked, so they never reach the translator.
+TEST_F(ProgramGlobalsTest, FunctionPointerModulesAreRefusedWithALog) {
+  cl_program Table = createFromKernel(Env, "function_table.spv");
   ASSERT_NE(Table, nullptr);
-  EXPECT_NE(programBuildLog(Table, Env.Device).find("function address"), std::string::npos);
+  EXPECT_EQ(clBuildProgram(Table, 0, nullptr, nullptr, nullptr, nullptr),
+            CL_BUILD_PROGRAM_FAILURE);
+  EXPECT_NE(programBuildLog(Table, Env.Device).find("error: SPIR-V validation failed: "),
+            std::string::npos);
   void *Entry = nullptr;
-  size_t Size = 0;
-  ASSERT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Table, "table", &Size, &Entry),
-            CL_SUCCESS);
-  EXPECT_EQ(Size, 2 * sizeof(void *));
-  EXPECT_EQ(readDevice<void *>(Entry), nullptr);
-  EXPECT_EQ(readDevice<int>(static_cast<char *>(Entry) + sizeof(void *)), 42);
-  cl_int Error = CL_SUCCESS;
-  cl_kernel Read = clCreateKernel(Table, "read_value", &Error);
-  auto *Out = static_cast<int *>(
-      Env.Usm.SharedMemAlloc(Env.Context, Env.Device, nullptr, sizeof(int), 0, &Error));
-  Env.Usm.SetKernelArgMemPointer(Read, 0, Out);
-  EXPECT_EQ(runKernel(Env, Read, 1, 1), CL_SUCCESS);
-  EXPECT_EQ(*Out, 44);
-  Env.Usm.MemFree(Env.Context, Out);
-  clReleaseKernel(Read);
+  EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Table, "table", nullptr, &Entry),
+            CL_INVALID_PROGRAM_EXECUTABLE);
   clReleaseProgram(Table);
 }
 

@@ -115,3 +115,27 @@ cl_int runKernel(const ClSetup &Setup, cl_kernel Kernel, size_t Global, size_t L
   clReleaseEvent(Done);
   return Error;
 }
+
+std::vector<uint32_t> spirvWordsOf(const std::vector<char> &Bytes) {
+  std::vector<uint32_t> Words(Bytes.size() / 4);
+  std::memcpy(Words.data(), Bytes.data(), Words.size() * 4);
+  return Words;
+}
+
+std::vector<char> spirvBytesOf(const std::vector<uint32_t> &Words) {
+  auto First = reinterpret_cast<const char *>(Words.data());
+  return std::vector<char>(First, First + Words.size() * 4);
+}
+
+size_t findInstruction(const std::vector<uint32_t> &Words, uint32_t Opcode) {
+  for (size_t At = 5; At < Words.size() && (Words[At] >> 16) != 0; At += Words[At] >> 16)
+    if ((Words[At] & 0xFFFF) == Opcode)
+      return At;
+  return 0;
+}
+
+std::vector<uint32_t> spirvString(const std::string &Text) {
+  std::vector<uint32_t> Words(Text.size() / 4 + 1, 0);
+  std::memcpy(Words.data(), Text.data(), Text.size());
+  return Words;
+}

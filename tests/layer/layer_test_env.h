@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,13 @@ std::vector<char> readKernel(const char *Name); // a .spv of the test kernels
 cl_program createFromKernel(const ClSetup &Setup, const char *Name);
 // Creates and builds; fails the current test on error.
 cl_program buildKernelProgram(const ClSetup &Setup, const char *Name);
+// SPIR-V test modules as words, for edits at the instruction level.
+std::vector<uint32_t> spirvWordsOf(const std::vector<char> &Bytes);
+std::vector<char> spirvBytesOf(const std::vector<uint32_t> &Words);
+// Word index of the first instruction with this opcode (0 when there is none).
+size_t findInstruction(const std::vector<uint32_t> &Words, uint32_t Opcode);
+// A literal string operand: the text, a nul and zero padding to a whole word.
+std::vector<uint32_t> spirvString(const std::string &Text);
 // Runs a 1-D range and waits.
 cl_int runKernel(const ClSetup &Setup, cl_kernel Kernel, size_t Global, size_t Local);
 

@@ -75,6 +75,15 @@ TEST_F(UsmTest, EachKindIsReportedForBaseAndInteriorPointers) {
     EXPECT_EQ(typeOf(Ptr), Kind);
     EXPECT_EQ(typeOf(Ptr + 1), Kind);
     EXPECT_EQ(typeOf(Ptr + 999), Kind);
+    void *Base = nullptr;
+    size_t Size = 0;
+    cl_device_id Device = nullptr;
+    Env.Usm.GetMemAllocInfo(Env.Context, Ptr + 999, 0x419B, sizeof(Base), &Base, nullptr);
+    Env.Usm.GetMemAllocInfo(Env.Context, Ptr + 999, 0x419C, sizeof(Size), &Size, nullptr);
+    Env.Usm.GetMemAllocInfo(Env.Context, Ptr + 999, 0x419D, sizeof(Device), &Device, nullptr);
+    EXPECT_EQ(Base, Ptr);
+    EXPECT_EQ(Size, 1000u);
+    EXPECT_EQ(Device, Kind == kTypeHost ? nullptr : Env.Device);
     EXPECT_EQ(Env.Usm.MemFree(Env.Context, Ptr), CL_SUCCESS);
     EXPECT_EQ(typeOf(Ptr), kTypeUnknown); // freed
   }

@@ -64,6 +64,12 @@ cl_int CL_API_CALL MemBlockingFree(cl_context, void *);
 cl_int CL_API_CALL EnqueueMemcpy(cl_command_queue, cl_bool, void *, const void *, size_t, cl_uint,
                                  const cl_event *, cl_event *);
 cl_int CL_API_CALL IndirectAllocationOffsets(void *, cl_uint, cl_ulong *);
+// Buffer SVM, on the same allocations (shared, without a device).
+cl_int CL_API_CALL SetKernelArgSVMPointer(cl_kernel, cl_uint, const void *);
+void *CL_API_CALL SVMAlloc(cl_context, cl_svm_mem_flags, size_t, cl_uint);
+void CL_API_CALL SVMFree(cl_context, void *);
+cl_int CL_API_CALL EnqueueSVMMemcpy(cl_command_queue, cl_bool, void *, const void *, size_t, cl_uint,
+                                    const cl_event *, cl_event *);
 
 // Programs.
 cl_program CL_API_CALL CreateProgramWithIL(cl_context, const void *, size_t, cl_int *);

@@ -180,8 +180,7 @@ cl_int CL_API_CALL SetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size, co
   return C.ret(CL_SUCCESS);
 }
 
-cl_int CL_API_CALL SetKernelArgMemPointer(cl_kernel Kernel, cl_uint Index, const void *Pointer) {
-  Call C("clSetKernelArgMemPointerTARNO", Kernel, Index, Pointer);
+static cl_int setPointerArg(Call &C, cl_kernel Kernel, cl_uint Index, const void *Pointer) {
   if (cl_int E = C.fault())
     return C.ret(E);
   KernelObj *K = kernelOf(C.S, Kernel);
@@ -195,6 +194,16 @@ cl_int CL_API_CALL SetKernelArgMemPointer(cl_kernel Kernel, cl_uint Index, const
   A.Pointer = const_cast<void *>(Pointer);
   A.Size = sizeof(void *);
   return C.ret(CL_SUCCESS);
+}
+
+cl_int CL_API_CALL SetKernelArgMemPointer(cl_kernel Kernel, cl_uint Index, const void *Pointer) {
+  Call C("clSetKernelArgMemPointerTARNO", Kernel, Index, Pointer);
+  return setPointerArg(C, Kernel, Index, Pointer);
+}
+
+cl_int CL_API_CALL SetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Pointer) {
+  Call C("clSetKernelArgSVMPointer", Kernel, Index, Pointer);
+  return setPointerArg(C, Kernel, Index, Pointer);
 }
 
 cl_int CL_API_CALL SetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size, const void *Value) {

@@ -147,8 +147,8 @@ static std::string buildLog(const State &S, const ProgramObj &P) {
   return Log;
 }
 
-cl_int CL_API_CALL BuildProgram(cl_program Program, cl_uint NumDevices, const cl_device_id *Devices,
-                                const char *Options, ProgramNotify Notify, void *UserData) {
+static cl_int build(cl_program Program, cl_uint NumDevices, const cl_device_id *Devices, const char *Options,
+                   ProgramNotify Notify, void *UserData) {
   Call C("clBuildProgram", Program, NumDevices, HandleArray<cl_device_id>{Devices, Devices ? NumDevices : 0},
          Str{Options}, reinterpret_cast<void *>(Notify), UserData);
   ProgramObj *P = programOf(C.S, Program);
@@ -167,6 +167,15 @@ cl_int CL_API_CALL BuildProgram(cl_program Program, cl_uint NumDevices, const cl
   }
   makeExecutable(C.S, *P);
   return C.ret(CL_SUCCESS);
+}
+
+// The callback runs once the build is over, without the driver's lock, as a real driver runs it.
+cl_int CL_API_CALL BuildProgram(cl_program Program, cl_uint NumDevices, const cl_device_id *Devices,
+                                const char *Options, ProgramNotify Notify, void *UserData) {
+  cl_int Result = build(Program, NumDevices, Devices, Options, Notify, UserData);
+  if (Notify && Result != CL_INVALID_VALUE && Result != CL_INVALID_PROGRAM)
+    Notify(Program, UserData);
+  return Result;
 }
 
 cl_int CL_API_CALL CompileProgram(cl_program Program, cl_uint NumDevices, const cl_device_id *Devices,

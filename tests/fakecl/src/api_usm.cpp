@@ -173,10 +173,8 @@ static bool withinAllocation(const State &S, const void *Ptr, size_t Size) {
   return Size <= End - reinterpret_cast<uintptr_t>(Ptr);
 }
 
-cl_int CL_API_CALL EnqueueMemcpy(cl_command_queue Queue, cl_bool Blocking, void *Dst, const void *Src, size_t Size,
-                                 cl_uint NumWait, const cl_event *WaitList, cl_event *Event) {
-  Call C("clEnqueueMemcpyTARNO", Queue, Blocking, Dst, Src, Size, NumWait,
-         HandleArray<cl_event>{WaitList, WaitList ? NumWait : 0}, Event);
+static cl_int copy(Call &C, cl_command_queue Queue, cl_bool Blocking, void *Dst, const void *Src, size_t Size,
+                   cl_uint NumWait, const cl_event *WaitList, cl_event *Event) {
   if (cl_int E = C.fault())
     return C.ret(E);
   QueueObj *Q = queueOf(C.S, Queue);
@@ -194,6 +192,30 @@ cl_int CL_API_CALL EnqueueMemcpy(cl_command_queue Queue, cl_bool Blocking, void 
       std::memcpy(Dst, Src, Size);
   };
   return C.ret(submitCommand(C.S, *Q, CommandUsmMemcpy, Blocking, Work, NumWait, WaitList, Event));
+}
+
+cl_int CL_API_CALL EnqueueMemcpy(cl_command_queue Queue, cl_bool Blocking, void *Dst, const void *Src, size_t Size,
+                                 cl_uint NumWait, const cl_event *WaitList, cl_event *Event) {
+  Call C("clEnqueueMemcpyTARNO", Queue, Blocking, Dst, Src, Size, NumWait,
+         HandleArray<cl_event>{WaitList, WaitList ? NumWait : 0}, Event);
+  return copy(C, Queue, Blocking, Dst, Src, Size, NumWait, WaitList, Event);
+}
+
+void *CL_API_CALL SVMAlloc(cl_context Context, cl_svm_mem_flags Flags, size_t Size, cl_uint Alignment) {
+  Call C("clSVMAlloc", Context, Hex{Flags}, Size, Alignment);
+  return allocate(C, Context, nullptr, MemTypeShared, nullptr, Size, Alignment, nullptr);
+}
+
+void CL_API_CALL SVMFree(cl_context Context, void *Ptr) {
+  Call C("clSVMFree", Context, Ptr);
+  freeAllocation(C, Context, Ptr, false);
+}
+
+cl_int CL_API_CALL EnqueueSVMMemcpy(cl_command_queue Queue, cl_bool Blocking, void *Dst, const void *Src,
+                                    size_t Size, cl_uint NumWait, const cl_event *WaitList, cl_event *Event) {
+  Call C("clEnqueueSVMMemcpy", Queue, Blocking, Dst, Src, Size, NumWait,
+         HandleArray<cl_event>{WaitList, WaitList ? NumWait : 0}, Event);
+  return copy(C, Queue, Blocking, Dst, Src, Size, NumWait, WaitList, Event);
 }
 
 cl_int CL_API_CALL IndirectAllocationOffsets(void *Base, cl_uint NumOffsets, cl_ulong *Offsets) {

@@ -77,6 +77,10 @@ static cl_icd_dispatch makeDispatch() {
   D.clSetKernelArg = SetKernelArg;
   D.clSetKernelExecInfo = SetKernelExecInfo;
   D.clEnqueueNDRangeKernel = EnqueueNDRangeKernel;
+  D.clSVMAlloc = SVMAlloc;
+  D.clSetKernelArgSVMPointer = SetKernelArgSVMPointer;
+  D.clSVMFree = SVMFree;
+  D.clEnqueueSVMMemcpy = EnqueueSVMMemcpy;
   return D;
 }
 

@@ -1,0 +1,68 @@
+#include "module_cache.h"
+
+#include <llvm/ADT/ArrayRef.h>
+#include <llvm/ADT/StringRef.h>
+#include <llvm/Support/SHA1.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace {
+
+// Enough for every image and device library of a process; the oldest entries go first.
+constexpr size_t kCacheBytes = 512u << 20;
+
+struct ModuleCache {
+  std::mutex Lock;
+  std::map<ModuleKey, std::shared_ptr<const CachedModule>> Entries;
+  std::deque<ModuleKey> Order;
+  size_t Bytes = 0;
+};
+
+ModuleCache &moduleCache() {
+  static auto *Cache = new ModuleCache(); // never destroyed: builds may run during exit
+  return *Cache;
+}
+
+size_t footprint(const CachedModule &Module) { return Module.Bitcode.size() + Module.Log.size(); }
+
+} // namespace
+
+ModuleKey moduleKey(const std::vector<std::string_view> &Inputs) {
+  llvm::SHA1 Hash;
+  for (std::string_view Input : Inputs) {
+    uint64_t Length = Input.size(); // keeps ("ab", "c") apart from ("a", "bc")
+    Hash.update(llvm::ArrayRef<uint8_t>(reinterpret_cast<const uint8_t *>(&Length),
+                                        sizeof(Length)));
+    Hash.update(llvm::StringRef(Input.data(), Input.size()));
+  }
+  auto Digest = Hash.final();
+  return ModuleKey(Digest.begin(), Digest.end());
+}
+
+std::shared_ptr<const CachedModule> findCachedModule(const ModuleKey &Key) {
+  ModuleCache &Cache = moduleCache();
+  std::lock_guard<std::mutex> Guard(Cache.Lock);
+  auto It = Cache.Entries.find(Key);
+  return It == Cache.Entries.end() ? nullptr : It->second;
+}
+
+void storeCachedModule(const ModuleKey &Key, CachedModule Module) {
+  size_t Size = footprint(Module);
+  if (Size > kCacheBytes)
+    return;
+  auto Entry = std::make_shared<const CachedModule>(std::move(Module));
+  ModuleCache &Cache = moduleCache();
+  std::lock_guard<std::mutex> Guard(Cache.Lock);
+  if (!Cache.Entries.emplace(Key, Entry).second)
+    return;
+  Cache.Order.push_back(Key);
+  Cache.Bytes += Size;
+  while (Cache.Bytes > kCacheBytes) {
+    auto Oldest = Cache.Entries.find(Cache.Order.front());
+    Cache.Bytes -= footprint(*Oldest->second);
+    Cache.Entries.erase(Oldest);
+    Cache.Order.pop_front();
+  }
+}

@@ -1,0 +1,61 @@
+# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation (in a child), the
+# rewrite for the driver and the specialisation-constant reader on arbitrary bytes, without a driver, under the address and
+# undefined-behaviour sanitizers. Included by CMakeLists.txt once clang++-15 and libFuzzer are known
+# to work. The layer is built without RTTI (libLLVM is), and so are these objects.
+find_package(SPIRV-Tools CONFIG REQUIRED)
+get_target_property(LAYER_FUZZ_SPIRV_TOOLS SPIRV-Tools-static IMPORTED_LOCATION_RELEASE)
+
+set(LAYER_FUZZ_SOURCES
+  ${PROJECT_SOURCE_DIR}/layer/src/spirv_check.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/spirv_block_order.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/llvm_support.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/module_finalize.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/globals_parameter.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/constant_image.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/generic_builtins.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/layer_spirv_fuzzer.cpp)
+set(LAYER_FUZZ_FLAGS -std=c++17 -g -O1 -fno-omit-frame-pointer -fno-rtti
+  -fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined
+  -I${PROJECT_SOURCE_DIR}/layer/src -isystem ${LLVM_INCLUDE_DIRS}
+  ${FUZZ_LLVM_DEFINITIONS}) # the translator's headers are in the default path
+
+set(LAYER_FUZZ_DIR ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv)
+set(LAYER_FUZZ_OBJECTS)
+foreach(source ${LAYER_FUZZ_SOURCES})
+  get_filename_component(stem ${source} NAME_WE)
+  set(object ${LAYER_FUZZ_DIR}/${stem}.o)
+  add_custom_command(OUTPUT ${object}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${LAYER_FUZZ_DIR}
+    COMMAND ${FUZZ_CLANGXX} ${LAYER_FUZZ_FLAGS} -fsanitize=fuzzer-no-link
+            -MD -MF ${object}.d -c ${source} -o ${object}
+    DEPENDS ${source} DEPFILE ${object}.d
+    COMMENT "Compiling ${stem}.cpp for the layer's SPIR-V fuzzer" VERBATIM COMMAND_EXPAND_LISTS)
+  list(APPEND LAYER_FUZZ_OBJECTS ${object})
+endforeach()
+
+set(LAYER_FUZZ_BINARY ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv_fuzzer)
+add_custom_command(OUTPUT ${LAYER_FUZZ_BINARY}
+  COMMAND ${FUZZ_CLANGXX} -fsanitize=fuzzer,address,undefined ${LAYER_FUZZ_OBJECTS}
+          ${LLVM_SPIRV_LIBRARY} ${LAYER_FUZZ_SPIRV_TOOLS} ${LLVM_LIBRARY_DIR}/libLLVM-15.so
+          -Wl,-rpath,${LLVM_LIBRARY_DIR} -lpthread -o ${LAYER_FUZZ_BINARY}
+  DEPENDS ${LAYER_FUZZ_OBJECTS}
+  COMMENT "Linking the layer's SPIR-V fuzzer" VERBATIM)
+add_custom_target(layer_spirv_fuzzer_build ALL DEPENDS ${LAYER_FUZZ_BINARY})
+
+# Seeds: the layer's test kernels and the device libraries, as built.
+add_test(NAME layer_spirv_fuzz_seeds
+  COMMAND sh -c "rm -rf seeds corpus && mkdir -p seeds corpus && cp \"$0\"/*.spv \"$1\"/*.spv seeds/"
+          ${PROJECT_BINARY_DIR}/tests/layer/kernels ${PROJECT_BINARY_DIR}/lib
+  WORKING_DIRECTORY ${LAYER_FUZZ_DIR})
+# A bounded run; any crash, abort, sanitizer report, leak or hang (over 10 s per input) of the
+# layer's own code fails it. The translator's own crashes are counted in the output.
+add_test(NAME layer_spirv_fuzz
+  COMMAND ${LAYER_FUZZ_BINARY} -max_total_time=60 -timeout=10 -rss_limit_mb=4096
+          -print_final_stats=1 -artifact_prefix=${LAYER_FUZZ_DIR}/ corpus seeds
+  WORKING_DIRECTORY ${LAYER_FUZZ_DIR})
+set_tests_properties(layer_spirv_fuzz_seeds PROPERTIES FIXTURES_SETUP layer_spirv_corpus
+  LABELS fuzz)
+set_tests_properties(layer_spirv_fuzz PROPERTIES FIXTURES_REQUIRED layer_spirv_corpus
+  LABELS fuzz TIMEOUT 150)
