@@ -111,14 +111,22 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
       if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
                        : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
         return CL_INVALID_VALUE;
+      // A runtime repeats the same settings before every launch: what equals the recorded
+      // setting keeps the list already sent, so an unchanged launch costs one comparison.
       if (Param == kExecInfoUsmPtrs) {
         auto First = static_cast<void *const *>(Value);
-        Record.IndirectPointers.assign(First, First + Size / sizeof(void *));
+        auto Last = First + Size / sizeof(void *);
+        if (std::equal(First, Last, Record.IndirectPointers.begin(), Record.IndirectPointers.end()))
+          return CL_SUCCESS;
+        Record.IndirectPointers.assign(First, Last);
       } else {
         bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
-        (Param == kExecInfoIndirectHost     ? Record.IndirectHost
-         : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
-                                            : Record.IndirectShared) = On;
+        bool &Setting = Param == kExecInfoIndirectHost     ? Record.IndirectHost
+                        : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
+                                                           : Record.IndirectShared;
+        if (Setting == On)
+          return CL_SUCCESS;
+        Setting = On;
       }
       Record.ListSent = false;
       return CL_SUCCESS;
