@@ -1,5 +1,6 @@
-# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation (in a child), the
-# rewrite for the driver and the specialisation-constant reader on arbitrary bytes, without a driver, under the address and
+# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation (the layer runs
+# it in a child), the rewrite for the driver and the specialisation-constant reader on arbitrary
+# bytes, without a driver, under the address and
 # undefined-behaviour sanitizers. Included by CMakeLists.txt once clang++-15 and libFuzzer are known
 # to work. The layer is built without RTTI (libLLVM is), and so are these objects.
 find_package(SPIRV-Tools CONFIG REQUIRED)
@@ -9,6 +10,7 @@ set(LAYER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_check.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_block_order.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/isolated_call.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/llvm_support.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_finalize.cpp
