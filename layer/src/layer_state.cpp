@@ -2,6 +2,8 @@
 
 #include "device_caps.h"
 
+#include <optional>
+
 LayerState &layerState() {
   static LayerState *State = new LayerState(); // never destroyed: drivers may call in at exit
   return *State;
@@ -182,14 +184,33 @@ static cl_int CL_API_CALL hookRetainCommandQueue(cl_command_queue Queue) {
   return countRetain(gNext.clRetainCommandQueue(Queue), &LayerState::Queues, Queue);
 }
 
+// The record goes before the driver's queue may: another thread retaining the context's queues
+// for a blocking free must not find, and retain, a queue the driver has just destroyed.
 static cl_int CL_API_CALL hookReleaseCommandQueue(cl_command_queue Queue) {
-  cl_int Result = gNext.clReleaseCommandQueue(Queue);
-  if (Result == CL_SUCCESS) {
-    LayerState &State = layerState();
+  LayerState &State = layerState();
+  std::optional<QueueRecord> Erased;
+  bool Counted = false;
+  {
     std::lock_guard<std::mutex> Guard(State.Lock);
     auto It = State.Queues.find(Queue);
-    if (It != State.Queues.end() && --It->second.RefCount == 0)
-      State.Queues.erase(It);
+    if (It != State.Queues.end()) {
+      Counted = true;
+      if (--It->second.RefCount == 0) {
+        Erased = It->second;
+        State.Queues.erase(It);
+      }
+    }
+  }
+  cl_int Result = gNext.clReleaseCommandQueue(Queue);
+  if (Result != CL_SUCCESS && Counted) {
+    // Nothing was released: the record stands as it was.
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    if (Erased) {
+      Erased->RefCount = 1;
+      State.Queues[Queue] = *Erased;
+    } else if (auto It = State.Queues.find(Queue); It != State.Queues.end()) {
+      ++It->second.RefCount;
+    }
   }
   return Result;
 }
