@@ -15,6 +15,9 @@ void *findDeviceGlobal(int32_t DeviceId, cl_device_id Device, cl_program FinalPr
                        const char *Name, size_t Size, bool *Missing = nullptr) {
   auto GetGlobal = reinterpret_cast<clGetDeviceGlobalVariablePointerTARNO_fn>(
       DeviceInfo->extensionFunction(DeviceId, ExtGetDeviceGlobalVariablePointer));
+  // Without the lookup nothing is known of the program's globals, not even whether they exist.
+  if (Missing)
+    *Missing = false;
   if (!GetGlobal) {
     DP("Error: %s is not available\n", "clGetDeviceGlobalVariablePointerTARNO");
     return nullptr;
