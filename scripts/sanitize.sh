@@ -34,13 +34,15 @@ for config in "${configs[@]}"; do
     # shellcheck disable=SC2086
     cmake --build build-asan -j"$jobs" --target $fake_targets e2e_test
     cd build-asan
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    # allocator_may_return_null: the plugin's nothrow allocations of absurd sizes must get null.
+    export UBSAN_OPTIONS=print_stacktrace=1
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 \
       ctest --output-on-failure -j"$jobs" -R "$fake_tests"
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 GTEST_FILTER='Stress.TwoFakeDevices' \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 GTEST_FILTER='Stress.TwoFakeDevices' \
       ctest --output-on-failure -R '^stress$'
-    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 \
       ctest --output-on-failure -R '^(e2e|e2e_two_devices)$'
-    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 GTEST_FILTER='Stress.TwoPoclDevices' \
+    ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 GTEST_FILTER='Stress.TwoPoclDevices' \
       ctest --output-on-failure -R '^stress$'
     cd ..
     ;;

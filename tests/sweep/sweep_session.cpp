@@ -105,8 +105,8 @@ struct DeviceSession {
   std::vector<int32_t> In = std::vector<int32_t>(N), Grid = std::vector<int32_t>(N);
 };
 
-struct Session {
-  explicit Session(HostPlugin &Plugin) : P(Plugin) {}
+struct SessionState {
+  explicit SessionState(HostPlugin &Plugin) : P(Plugin) {}
   HostPlugin &P;
   HostTool *Tool = nullptr;
   int32_t NumDevices = 0;
@@ -124,7 +124,7 @@ void *entryOf(DeviceSession &D, const char *Name) {
   return nullptr;
 }
 
-void addDeviceSteps(Session &S, int32_t Id) {
+void addDeviceSteps(SessionState &S, int32_t Id) {
   S.Devices.push_back(std::make_unique<DeviceSession>());
   DeviceSession &D = *S.Devices.back();
   HostPlugin &P = S.P;
@@ -293,7 +293,7 @@ void addDeviceSteps(Session &S, int32_t Id) {
   }});
 }
 
-void buildSteps(Session &S) {
+void buildSteps(SessionState &S) {
   S.Steps.push_back({"register_lib", {}, [&S] {
     S.P.init_ompt(S.Tool && S.Tool->Result ? &S.Tool->State : nullptr);
     return status(S.P.register_lib(&S.Descriptor) == 0);
@@ -307,7 +307,7 @@ void buildSteps(Session &S) {
     addDeviceSteps(S, Id);
 }
 
-int runSteps(Session &S, const fakecl_control_v1 &Fake) {
+void runSteps(SessionState &S, const fakecl_control_v1 &Fake) {
   std::map<std::string, bool> Succeeded;
   for (Step &St : S.Steps) {
     size_t First = driverCalls(Fake).size();
@@ -323,7 +323,6 @@ int runSteps(Session &S, const fakecl_control_v1 &Fake) {
     std::printf("step %s %s %zu %zu\n", St.Name.c_str(), Text, First, driverCalls(Fake).size());
     std::fflush(stdout);
   }
-  return 0;
 }
 
 } // namespace
@@ -343,7 +342,7 @@ ChildResult runSweepSession(const SweepSession &Session, const std::string &Faul
           std::fprintf(stderr, "tool: %s\n", Error.c_str());
           return 93;
         }
-        struct Session S(P);
+        SessionState S(P);
         S.Tool = Session.WithTool ? &Tool : nullptr;
         S.NumDevices = Session.NumDevices;
         buildSteps(S);
