@@ -5,7 +5,9 @@
 // record. Each input is loaded on the fake device, the kernel info is queried through the launch
 // entry point, and the program is dropped again.
 #include "fakecl_control.h"
+#include "device/platform_info.h"
 #include "frame/plugin_state.h"
+#include "memory/allocation_table.h"
 #include "omptargetplugin.h"
 
 #include <algorithm>
@@ -135,7 +137,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
       for (uint32_t Arg = 0; Arg < 9 && E->address && E->size == 0; ++Arg)
         __tgt_rtl_is_private_arg_on_host(0, E->address, Arg);
   }
-  // Nothing of this input stays: its program and kernels are released.
+  // Nothing of this input stays: its program and kernels are released, and so is the memory the
+  // plugin allocated for variables the device table lacked (otherwise kept until shutdown).
   DeviceInfo->Programs[0].clear();
+  using MemFreeFn = cl_int(CL_API_CALL *)(cl_context, void *);
+  auto MemFree = reinterpret_cast<MemFreeFn>(DeviceInfo->extensionFunction(0, ExtMemFree));
+  for (void *Mem : DeviceInfo->OwnedMemory[0]) {
+    AllocationInfo Info;
+    DeviceInfo->AllocationTables[0]->remove(Mem, Info);
+    MemFree(DeviceInfo->getContext(0), Mem);
+  }
+  DeviceInfo->OwnedMemory[0].clear();
   return 0;
 }
