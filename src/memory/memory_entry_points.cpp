@@ -81,9 +81,12 @@ int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr) {
     return -1;
   }
   AllocationInfo Info;
-  bool Found = DeviceInfo->AllocationTables[DeviceId]->remove(TgtPtr, Info);
-  if (!Found && DeviceInfo->singleContext())
-    Found = DeviceInfo->AllocationTables[DeviceInfo->NumDevices]->remove(TgtPtr, Info);
+  AllocationTable *Table = DeviceInfo->AllocationTables[DeviceId].get();
+  bool Found = Table->remove(TgtPtr, Info);
+  if (!Found && DeviceInfo->singleContext()) {
+    Table = DeviceInfo->AllocationTables[DeviceInfo->NumDevices].get();
+    Found = Table->remove(TgtPtr, Info);
+  }
   if (!Found) {
     DP("Error: Cannot find memory allocation information for " DPxMOD "\n", DPxPTR(TgtPtr));
     return -1;
@@ -91,7 +94,12 @@ int32_t __tgt_rtl_data_delete(int32_t DeviceId, void *TgtPtr) {
   // A kernel launch binds its arguments and enqueues under the same lock: the memory cannot go
   // away between the two.
   std::lock_guard<std::mutex> Guard(DeviceInfo->Mutexes[DeviceId]);
-  CL_CALL_PTR_LOGGED(clMemBlockingFreeTARNO, Free, DeviceInfo->getContext(DeviceId), Info.Base);
+  if (CL_CALL_PTR_LOGGED(clMemBlockingFreeTARNO, Free, DeviceInfo->getContext(DeviceId),
+                         Info.Base) != CL_SUCCESS) {
+    // The memory is still there: keep its record, so that the delete can be tried again.
+    Table->add(TgtPtr, Info.Base, Info.Size, Info.Kind, Info.ImplicitArg);
+    return -1;
+  }
   return 0;
 }
 
@@ -130,8 +138,11 @@ void *__tgt_rtl_data_realloc(int32_t DeviceId, void *Ptr, int64_t Size, int32_t 
       return nullptr;
     }
   }
-  if (__tgt_rtl_data_delete(DeviceId, Ptr) != 0)
+  // An old allocation that cannot be freed stays the caller's, and the new one goes.
+  if (__tgt_rtl_data_delete(DeviceId, Ptr) != 0) {
+    __tgt_rtl_data_delete(DeviceId, New);
     return nullptr;
+  }
   return New;
 }
 

@@ -113,6 +113,8 @@ int32_t OpenCLProgramTy::buildKernels() {
           Timer.stop();
           return -1;
         }
+        // The host runtime never deletes this memory: the plugin frees it at shutdown.
+        DeviceInfo->OwnedMemory[DeviceId].push_back(TgtPtr);
         if (HostPtr)
           submitData(DeviceId, TgtPtr, HostPtr, static_cast<int64_t>(Size));
         DP("Warning: global variable '%s' allocated. "

@@ -76,10 +76,17 @@ extern "C" int32_t __tgt_rtl_set_function_ptr_map(int32_t DeviceId, uint64_t Num
     return -1;
   }
   auto &Programs = DeviceInfo->Programs[DeviceId];
-  if (Programs.empty() ||
-      Programs.back().writeGlobalVariable("__omp_offloading_fptr_map_p", 8, &FnPtrMapMem) != 0 ||
-      Programs.back().writeGlobalVariable("__omp_offloading_fptr_map_size", 8, &NumEntries) != 0)
+  int32_t Written = GlobalMissing;
+  if (!Programs.empty()) {
+    Written = Programs.back().writeGlobalVariable("__omp_offloading_fptr_map_p", 8, &FnPtrMapMem);
+    if (Written == 0)
+      Written =
+          Programs.back().writeGlobalVariable("__omp_offloading_fptr_map_size", 8, &NumEntries);
+  }
+  if (Written != 0)
     DP("Warning: cannot construct function pointer map on device\n");
   Timer.stop();
-  return 0;
+  // A program without the map's globals does without it; a device that failed to take the map
+  // fails the call, since its kernels would not find the functions.
+  return Written == 0 || Written == GlobalMissing ? 0 : -1;
 }

@@ -37,9 +37,13 @@ bool OpenCLProgramTy::readKernelInfo(const OffloadEntry &Entry) {
     uint32_t Version;
     uint32_t NumArgs;
   } Header = {0, 0};
-  // Older compilers emit no record; the kernel is then used without one.
-  if (readGlobalVariable(Name.c_str(), sizeof(Header), &Header) != 0)
+  // Older compilers emit no record; the kernel is then used without one. A record that exists
+  // but cannot be read fails the load: without it by-value arguments would be passed wrongly.
+  int32_t Rc = readGlobalVariable(Name.c_str(), sizeof(Header), &Header);
+  if (Rc == GlobalMissing)
     return true;
+  if (Rc != 0)
+    return false;
 
   if (Header.Version > KernelInfoMaxVersion) {
     DP("Error: unsupported version (%u) of kernel info structure.\n", Header.Version);
@@ -59,7 +63,7 @@ bool OpenCLProgramTy::readKernelInfo(const OffloadEntry &Entry) {
   const uint32_t Version = Header.Version, NumArgs = Header.NumArgs;
   std::vector<uint8_t> Record(kernelInfoRecordSize(Version, NumArgs), 0);
   if (readGlobalVariable(Name.c_str(), Record.size(), Record.data()) != 0)
-    return true;
+    return false;
 
   KernelInfoTy Info;
   Info.Version = Version;

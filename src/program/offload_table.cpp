@@ -16,6 +16,9 @@ constexpr size_t TableRecordSize = sizeof(OffloadTableEntry);
 // Symbol names, long mangled ones included, stay far below this; a larger size means a corrupt
 // table, whose name address is not to be trusted for a copy of that size either.
 constexpr size_t MaxNameSize = size_t(1) << 16;
+// Programs have at most thousands of entries; a size claiming more is corrupt, and allocating
+// host memory for it (up to the whole address space) is not to be tried.
+constexpr uint64_t MaxTableEntries = uint64_t(1) << 20;
 
 } // namespace
 
@@ -35,6 +38,10 @@ bool OpenCLProgramTy::loadOffloadTable(size_t NumEntries) {
        NumEntries, Count);
 
   // The size comes from the device program; a nonsensical one must not end the process.
+  if (Count > MaxTableEntries) {
+    DP("Warning: offload table size (%zu) is too large.\n", static_cast<size_t>(TableSize));
+    return false;
+  }
   try {
     OffloadTable.resize(Count);
   } catch (const std::bad_alloc &) {

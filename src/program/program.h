@@ -17,6 +17,9 @@
 #include <vector>
 
 // One record of the device's own offload table, as the device program exports it.
+// readGlobalVariable's answer for a global the program does not have.
+constexpr int32_t GlobalMissing = 1;
+
 struct OffloadTableEntry {
   OffloadEntry Base; // on the device Base.name is the device address of the name text
   uint64_t NameSize; // bytes of the name including its NUL
@@ -60,10 +63,11 @@ struct OpenCLProgramTy {
   int32_t buildKernels();
   bool loadOffloadTable(size_t NumEntries);
   void *lookupOffloadTable(const char *Name, size_t Size);
+  // 0 when copied; GlobalMissing when the program has no such global, -1 on any other failure.
   int32_t readGlobalVariable(const char *Name, size_t Size, void *HostPtr);
   int32_t writeGlobalVariable(const char *Name, size_t Size, void *HostPtr);
   // Reads and stores the kernel info record of the kernel whose handle Entry.address points at;
-  // false only for a record of an unusable version.
+  // false for a record of an unusable version or one that exists but cannot be read.
   bool readKernelInfo(const OffloadEntry &Entry);
 
   // Fills and writes the program data record, with its heap or pool; always 0.

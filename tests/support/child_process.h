@@ -17,6 +17,9 @@ struct ChildResult {
   std::string Stdout;     // everything the child wrote to standard output
 };
 
+// The child's exit status when a leak-checking build found leaked memory at its end.
+constexpr int LeakExitStatus = 86;
+
 // Forks; the child clears every plugin variable, sets Env, runs Body with standard error and
 // standard output captured, and exits with Body's result.
 ChildResult runInChild(const EnvironmentList &Env, const std::function<int()> &Body);

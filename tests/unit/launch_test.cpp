@@ -214,6 +214,7 @@ TEST(Launch, ManifestedAndFunctionPointerTablesReachTheKernel) {
     Wrong += P.run_target_team_nd_region(0, Entry, Args, Offsets, 3, 1, 1, nullptr) != 0;
     std::printf("manifested=%s map=%s\n", pointerText(Manifest[0]).c_str(),
                 Map ? pointerText(*Map).c_str() : "none");
+    std::free(Host);
     return Wrong;
   });
   ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;

@@ -152,6 +152,15 @@ TEST(OffloadTable, SizeOfTheDeviceTable) {
                                             "__omp_offloading_entries_table has 80 bytes, not 400"))
       << Long.Stderr;
   EXPECT_TRUE(hasLine(Long.Stderr, Prefix + NotLoaded));
+
+  // 2^40 records claimed: refused before any host memory is set aside for them.
+  ChildResult Huge = loadShared(
+      "global __omp_offloading_entries_table_size 8 init=0000000000280000\n" + Pair, Host, Report);
+  EXPECT_EQ(Huge.ExitStatus, 0) << Huge.Stderr;
+  EXPECT_EQ(Huge.Stdout, "a:01 b:01 c:01 \n");
+  EXPECT_TRUE(hasLine(Huge.Stderr, Prefix + "Warning: offload table size (43980465111040) is too "
+                                            "large."))
+      << Huge.Stderr;
 }
 
 TEST(OffloadTable, MalformedTablesAreRejectedAndLeaveNothing) {

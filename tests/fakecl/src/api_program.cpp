@@ -98,7 +98,8 @@ static void makeExecutable(State &S, ProgramObj &P) {
     Storage.Name = G.Name;
     Storage.Size = G.Size;
     Storage.Bytes.reset(new unsigned char[std::max<size_t>(G.Size, 1)]());
-    std::memcpy(Storage.Bytes.get(), G.Init.data(), std::min(G.Init.size(), G.Size));
+    if (!G.Init.empty()) // no initialiser: zeros
+      std::memcpy(Storage.Bytes.get(), G.Init.data(), std::min(G.Init.size(), G.Size));
     P.Globals.push_back(std::move(Storage));
   }
   if (!P.Module.Entries.empty()) {
