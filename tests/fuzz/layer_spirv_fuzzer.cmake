@@ -24,27 +24,10 @@ set(LAYER_FUZZ_FLAGS -std=c++17 -g -O1 -fno-omit-frame-pointer -fno-rtti
   ${FUZZ_LLVM_DEFINITIONS}) # the translator's headers are in the default path
 
 set(LAYER_FUZZ_DIR ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv)
-set(LAYER_FUZZ_OBJECTS)
-foreach(source ${LAYER_FUZZ_SOURCES})
-  get_filename_component(stem ${source} NAME_WE)
-  set(object ${LAYER_FUZZ_DIR}/${stem}.o)
-  add_custom_command(OUTPUT ${object}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${LAYER_FUZZ_DIR}
-    COMMAND ${FUZZ_CLANGXX} ${LAYER_FUZZ_FLAGS} -fsanitize=fuzzer-no-link
-            -MD -MF ${object}.d -c ${source} -o ${object}
-    DEPENDS ${source} DEPFILE ${object}.d
-    COMMENT "Compiling ${stem}.cpp for the layer's SPIR-V fuzzer" VERBATIM COMMAND_EXPAND_LISTS)
-  list(APPEND LAYER_FUZZ_OBJECTS ${object})
-endforeach()
-
+file(MAKE_DIRECTORY ${LAYER_FUZZ_DIR})
 set(LAYER_FUZZ_BINARY ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv_fuzzer)
-add_custom_command(OUTPUT ${LAYER_FUZZ_BINARY}
-  COMMAND ${FUZZ_CLANGXX} -fsanitize=fuzzer,address,undefined ${LAYER_FUZZ_OBJECTS}
-          ${LLVM_SPIRV_LIBRARY} ${LAYER_FUZZ_SPIRV_TOOLS} ${LLVM_LIBRARY_DIR}/libLLVM-15.so
-          -Wl,-rpath,${LLVM_LIBRARY_DIR} -lpthread -o ${LAYER_FUZZ_BINARY}
-  DEPENDS ${LAYER_FUZZ_OBJECTS}
-  COMMENT "Linking the layer's SPIR-V fuzzer" VERBATIM)
-add_custom_target(layer_spirv_fuzzer_build ALL DEPENDS ${LAYER_FUZZ_BINARY})
+add_fuzzer(layer_spirv_fuzzer FLAGS ${LAYER_FUZZ_FLAGS} SOURCES ${LAYER_FUZZ_SOURCES}
+  LIBS ${LLVM_SPIRV_LIBRARY} ${LAYER_FUZZ_SPIRV_TOOLS})
 
 # Seeds: the layer's test kernels and the device libraries, as built.
 add_test(NAME layer_spirv_fuzz_seeds
