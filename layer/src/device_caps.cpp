@@ -3,6 +3,8 @@
 #include "vendor_usm.h"
 
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Error) {
   cl_int Ignored = CL_SUCCESS;
@@ -18,27 +20,63 @@ std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Er
   return Text;
 }
 
-template <typename T> static T deviceValue(cl_device_id Device, cl_device_info Param) {
-  T Value{};
-  if (gNext.clGetDeviceInfo(Device, Param, sizeof(T), &Value, nullptr) != CL_SUCCESS)
-    return T{};
-  return Value;
+namespace {
+
+template <typename T> cl_int deviceValue(cl_device_id Device, cl_device_info Param, T &Value) {
+  Value = T{};
+  return gNext.clGetDeviceInfo(Device, Param, sizeof(T), &Value, nullptr);
 }
 
-cl_device_svm_capabilities deviceSvmCapabilities(cl_device_id Device) {
-  return deviceValue<cl_device_svm_capabilities>(Device, CL_DEVICE_SVM_CAPABILITIES);
+// A query the driver does not know leaves the feature absent; any other failure is an error.
+cl_int optional(cl_int Error) { return Error == CL_INVALID_VALUE ? CL_SUCCESS : Error; }
+
+cl_int askDevice(cl_device_id Device, DeviceCaps &Caps) {
+  cl_int Error = CL_SUCCESS;
+  Caps.Extensions = deviceInfoText(Device, CL_DEVICE_EXTENSIONS, &Error);
+  if (Error != CL_SUCCESS)
+    return Error;
+  if ((Error = optional(deviceValue(Device, CL_DEVICE_SVM_CAPABILITIES, Caps.Svm))) != CL_SUCCESS)
+    return Error;
+  std::string Il = deviceInfoText(Device, CL_DEVICE_IL_VERSION, &Error);
+  if ((Error = optional(Error)) != CL_SUCCESS)
+    return Error;
+  Caps.AcceptsSpirv = Il.find("SPIR-V") != std::string::npos;
+  if ((Error = deviceValue(Device, CL_DEVICE_TYPE, Caps.Type)) != CL_SUCCESS ||
+      (Error = deviceValue(Device, CL_DEVICE_MAX_MEM_ALLOC_SIZE, Caps.MaxAllocSize)) !=
+          CL_SUCCESS)
+    return Error;
+  return deviceValue(Device, CL_DEVICE_PLATFORM, Caps.Platform);
 }
 
-cl_device_type deviceType(cl_device_id Device) {
-  return deviceValue<cl_device_type>(Device, CL_DEVICE_TYPE);
+struct CapsCache {
+  std::mutex Lock;
+  std::unordered_map<cl_device_id, DeviceCaps> Devices;
+};
+
+CapsCache &capsCache() {
+  static CapsCache *Cache = new CapsCache(); // used until the process ends
+  return *Cache;
 }
 
-cl_ulong deviceMaxAllocSize(cl_device_id Device) {
-  return deviceValue<cl_ulong>(Device, CL_DEVICE_MAX_MEM_ALLOC_SIZE);
-}
+} // namespace
 
-cl_platform_id devicePlatform(cl_device_id Device) {
-  return deviceValue<cl_platform_id>(Device, CL_DEVICE_PLATFORM);
+cl_int deviceCaps(cl_device_id Device, DeviceCaps &Caps) {
+  CapsCache &Cache = capsCache();
+  {
+    std::lock_guard<std::mutex> Guard(Cache.Lock);
+    auto It = Cache.Devices.find(Device);
+    if (It != Cache.Devices.end()) {
+      Caps = It->second;
+      return CL_SUCCESS;
+    }
+  }
+  // Asked without the lock; two threads asking at once get the same answers.
+  DeviceCaps Asked;
+  if (cl_int Error = askDevice(Device, Asked))
+    return Error;
+  std::lock_guard<std::mutex> Guard(Cache.Lock);
+  Caps = Cache.Devices.emplace(Device, std::move(Asked)).first->second;
+  return CL_SUCCESS;
 }
 
 bool extensionListHas(const std::string &List, const char *Name) {
@@ -52,44 +90,41 @@ bool extensionListHas(const std::string &List, const char *Name) {
   return false;
 }
 
-bool deviceHasNativeUsm(cl_device_id Device) {
-  return extensionListHas(deviceInfoText(Device, CL_DEVICE_EXTENSIONS), LAYER_USM_EXTENSION_NAME);
+bool hasNativeUsm(const DeviceCaps &Caps) {
+  return extensionListHas(Caps.Extensions, LAYER_USM_EXTENSION_NAME);
 }
 
-bool layerServesUsm(cl_device_id Device, const std::string &Extensions) {
-  return (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER) != 0 &&
-         !extensionListHas(Extensions, LAYER_USM_EXTENSION_NAME);
+bool layerServesUsm(const DeviceCaps &Caps) {
+  return (Caps.Svm & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER) != 0 && !hasNativeUsm(Caps);
 }
 
-bool layerServesUsm(cl_device_id Device) {
-  cl_int Error = CL_SUCCESS;
-  std::string Extensions = deviceInfoText(Device, CL_DEVICE_EXTENSIONS, &Error);
-  return Error == CL_SUCCESS && layerServesUsm(Device, Extensions);
+bool layerTranslatesSpirv(const DeviceCaps &Caps) {
+  return !Caps.AcceptsSpirv && (Caps.Svm & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER) != 0;
 }
 
-bool deviceAcceptsSpirv(cl_device_id Device) {
-  return deviceInfoText(Device, CL_DEVICE_IL_VERSION).find("SPIR-V") != std::string::npos;
-}
-
-std::vector<cl_device_id> contextDevices(cl_context Context) {
+cl_int contextDevices(cl_context Context, std::vector<cl_device_id> &Devices) {
+  Devices.clear();
   size_t Size = 0;
-  if (gNext.clGetContextInfo(Context, CL_CONTEXT_DEVICES, 0, nullptr, &Size) != CL_SUCCESS)
-    return {};
-  std::vector<cl_device_id> Devices(Size / sizeof(cl_device_id));
-  if (gNext.clGetContextInfo(Context, CL_CONTEXT_DEVICES, Size, Devices.data(), nullptr) !=
-      CL_SUCCESS)
-    return {};
-  return Devices;
+  if (cl_int Error = gNext.clGetContextInfo(Context, CL_CONTEXT_DEVICES, 0, nullptr, &Size))
+    return Error;
+  Devices.resize(Size / sizeof(cl_device_id));
+  cl_int Error = gNext.clGetContextInfo(Context, CL_CONTEXT_DEVICES, Size, Devices.data(), nullptr);
+  if (Error != CL_SUCCESS)
+    Devices.clear();
+  return Error;
 }
 
-std::vector<cl_device_id> platformDevices(cl_platform_id Platform) {
+cl_int platformDevices(cl_platform_id Platform, std::vector<cl_device_id> &Devices) {
+  Devices.clear();
   cl_uint Count = 0;
-  if (gNext.clGetDeviceIDs(Platform, CL_DEVICE_TYPE_ALL, 0, nullptr, &Count) != CL_SUCCESS ||
-      Count == 0)
-    return {};
-  std::vector<cl_device_id> Devices(Count);
-  if (gNext.clGetDeviceIDs(Platform, CL_DEVICE_TYPE_ALL, Count, Devices.data(), nullptr) !=
-      CL_SUCCESS)
-    return {};
-  return Devices;
+  cl_int Error = gNext.clGetDeviceIDs(Platform, CL_DEVICE_TYPE_ALL, 0, nullptr, &Count);
+  if (Error == CL_DEVICE_NOT_FOUND)
+    return CL_SUCCESS;
+  if (Error != CL_SUCCESS || Count == 0)
+    return Error;
+  Devices.resize(Count);
+  Error = gNext.clGetDeviceIDs(Platform, CL_DEVICE_TYPE_ALL, Count, Devices.data(), nullptr);
+  if (Error != CL_SUCCESS)
+    Devices.clear();
+  return Error;
 }

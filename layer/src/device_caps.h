@@ -1,4 +1,6 @@
-// Questions about devices, asked of the next level and never of the layer itself.
+// Questions about devices, asked of the next level and never of the layer itself. A device's
+// answers are asked once and kept, so that the layer's decisions about it never change within a
+// process and cost no driver call after the first.
 #pragma once
 
 #include "opencl_api.h"
@@ -6,24 +8,33 @@
 #include <string>
 #include <vector>
 
-// A text query; empty on failure, with the driver's code in *Error when asked for.
-std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Error = nullptr);
-cl_device_svm_capabilities deviceSvmCapabilities(cl_device_id Device);
-cl_device_type deviceType(cl_device_id Device);
-cl_ulong deviceMaxAllocSize(cl_device_id Device);
-cl_platform_id devicePlatform(cl_device_id Device);
+struct DeviceCaps {
+  std::string Extensions; // the driver's own list
+  cl_device_svm_capabilities Svm = 0;
+  bool AcceptsSpirv = false; // the level below takes SPIR-V itself
+  cl_device_type Type = 0;
+  cl_ulong MaxAllocSize = 0;
+  cl_platform_id Platform = nullptr;
+};
+
+// The device's answers: CL_SUCCESS, or the error of the query that failed (nothing is kept then,
+// so the next call asks again). A query the driver does not know (CL_INVALID_VALUE) of SVM or
+// SPIR-V means the device has neither.
+cl_int deviceCaps(cl_device_id Device, DeviceCaps &Caps);
 
 // The level below already offers the extension: the layer then steps aside for this device.
-bool deviceHasNativeUsm(cl_device_id Device);
-// The layer can serve the extension on this device (buffer SVM, no native support).
-bool layerServesUsm(cl_device_id Device);
-// The same decision, given the device's extension list.
-bool layerServesUsm(cl_device_id Device, const std::string &Extensions);
-// The level below takes SPIR-V itself.
-bool deviceAcceptsSpirv(cl_device_id Device);
+bool hasNativeUsm(const DeviceCaps &Caps);
+// The layer serves the extension on this device (buffer SVM, no native support).
+bool layerServesUsm(const DeviceCaps &Caps);
+// The layer compiles SPIR-V for this device.
+bool layerTranslatesSpirv(const DeviceCaps &Caps);
 
-std::vector<cl_device_id> contextDevices(cl_context Context);
-std::vector<cl_device_id> platformDevices(cl_platform_id Platform);
+// The driver's answer to a text query; empty on failure, with the driver's code in *Error.
+std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Error = nullptr);
+
+// CL_SUCCESS with the devices, or the driver's error.
+cl_int contextDevices(cl_context Context, std::vector<cl_device_id> &Devices);
+cl_int platformDevices(cl_platform_id Platform, std::vector<cl_device_id> &Devices);
 
 // Whether a word occurs in a space-separated extension list.
 bool extensionListHas(const std::string &List, const char *Name);

@@ -10,24 +10,40 @@
 
 namespace {
 
-void trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Template) {
-  cl_context Context = nullptr;
-  gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Context), &Context, nullptr);
+// Keeps the record of a new kernel and gives it its hidden argument. A kernel that cannot be set
+// up is released, and its creation fails with the driver's error: launched, it would fail or
+// miss its program's variables.
+cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Template) {
   KernelRecord Record = Template ? *Template : KernelRecord();
   Record.RefCount = 1;
   Record.LayerProgram = Owner;
-  Record.Context = Context;
+  Record.ListSent = false;
+  cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
+                                       &Record.Context, nullptr);
   KernelAttachment Attachment;
-  if (Owner)
-    Attachment = attachKernel(Owner, kernelFunctionName(Kernel));
+  std::string Name;
+  if (Error == CL_SUCCESS && Owner && (Error = kernelFunctionName(Kernel, Name)) == CL_SUCCESS &&
+      (Error = attachKernel(Owner, Name, Attachment)) == CL_SUCCESS &&
+      Attachment.HiddenArgument &&
+      (Error = gNext.clSetKernelArgSVMPointer(Kernel, Attachment.HiddenArgument - 1,
+                                              Attachment.GlobalsBlock)) != CL_SUCCESS)
+    detachKernel(Owner);
+  if (Error != CL_SUCCESS) {
+    gNext.clReleaseKernel(Kernel);
+    return Error;
+  }
   Record.GlobalsBlock = Attachment.GlobalsBlock;
   Record.HiddenArgument = Attachment.HiddenArgument;
-  Record.ListSent = false;
-  if (Record.HiddenArgument)
-    gNext.clSetKernelArgSVMPointer(Kernel, Record.HiddenArgument - 1, Record.GlobalsBlock);
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   State.Kernels[Kernel] = Record;
+  return CL_SUCCESS;
+}
+
+cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
+  if (ErrcodeRet)
+    *ErrcodeRet = Error;
+  return nullptr;
 }
 
 // The index of a kernel's hidden argument plus one, or 0.
@@ -51,16 +67,15 @@ cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
   cl_program Source = nullptr;
   bool Owned = false;
   cl_int Error = kernelSourceProgram(Program, Source, Owned);
-  if (Error != CL_SUCCESS) {
-    if (ErrcodeRet)
-      *ErrcodeRet = Error;
-    return nullptr;
-  }
+  if (Error != CL_SUCCESS)
+    return failKernel(Error, ErrcodeRet);
   cl_kernel Kernel = gNext.clCreateKernel(Source, Name, ErrcodeRet);
-  if (Kernel)
-    trackKernel(Kernel, Owned ? Program : nullptr, nullptr);
+  if (Kernel && (Error = trackKernel(Kernel, Owned ? Program : nullptr, nullptr)) != CL_SUCCESS)
+    return failKernel(Error, ErrcodeRet);
   return Kernel;
 }
+
+cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel);
 
 cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
                                               cl_kernel *Kernels, cl_uint *NumKernelsRet) {
@@ -73,10 +88,17 @@ cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKer
   Error = gNext.clCreateKernelsInProgram(Source, NumKernels, Kernels, &Created);
   if (Error != CL_SUCCESS)
     return Error;
+  // All kernels or none: those already set up are released again when one fails.
+  for (cl_uint I = 0; Kernels && I < Created; ++I)
+    if ((Error = trackKernel(Kernels[I], Owned ? Program : nullptr, nullptr)) != CL_SUCCESS) {
+      for (cl_uint J = 0; J < I; ++J)
+        hookReleaseKernel(Kernels[J]);
+      for (cl_uint J = I + 1; J < Created; ++J)
+        gNext.clReleaseKernel(Kernels[J]);
+      return Error;
+    }
   if (NumKernelsRet)
     *NumKernelsRet = Created;
-  for (cl_uint I = 0; Kernels && I < Created; ++I)
-    trackKernel(Kernels[I], Owned ? Program : nullptr, nullptr);
   return CL_SUCCESS;
 }
 
@@ -93,8 +115,9 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
     if ((Known = It != State.Kernels.end()))
       Template = It->second;
   }
-  trackKernel(Clone, Known ? Template.LayerProgram : nullptr, Known ? &Template : nullptr);
-  return Clone;
+  cl_int Error =
+      trackKernel(Clone, Known ? Template.LayerProgram : nullptr, Known ? &Template : nullptr);
+  return Error == CL_SUCCESS ? Clone : failKernel(Error, ErrcodeRet);
 }
 
 cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
@@ -186,16 +209,24 @@ cl_int CL_API_CALL hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kern
 
 } // namespace
 
-std::string kernelFunctionName(cl_kernel Kernel) {
+cl_int kernelFunctionName(cl_kernel Kernel, std::string &Name) {
+  Name.clear();
   size_t Size = 0;
-  if (gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, 0, nullptr, &Size) != CL_SUCCESS ||
-      Size == 0)
-    return std::string();
-  std::string Name(Size, '\0');
-  if (gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, Size, Name.data(), nullptr) !=
-      CL_SUCCESS)
-    return std::string();
+  if (cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, 0, nullptr, &Size))
+    return Error;
+  Name.assign(Size, '\0');
+  if (cl_int Error =
+          gNext.clGetKernelInfo(Kernel, CL_KERNEL_FUNCTION_NAME, Size, Name.data(), nullptr)) {
+    Name.clear();
+    return Error;
+  }
   Name.resize(std::strlen(Name.c_str()));
+  return CL_SUCCESS;
+}
+
+std::string kernelFunctionName(cl_kernel Kernel) {
+  std::string Name;
+  kernelFunctionName(Kernel, Name);
   return Name;
 }
 

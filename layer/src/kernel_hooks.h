@@ -8,6 +8,8 @@
 void installKernelHooks(cl_icd_dispatch &Table);
 
 std::string kernelFunctionName(cl_kernel Kernel);
+// The same, with the driver's error when the name cannot be had.
+cl_int kernelFunctionName(cl_kernel Kernel, std::string &Name);
 
 // Arguments after the kernel's own (the hidden one that carries its program's variables) are
 // refused.

@@ -43,39 +43,67 @@ bool kernelKnown(cl_kernel Kernel) {
   return State.Kernels.count(Kernel) != 0;
 }
 
-std::vector<cl_command_queue> retainContextQueues(cl_context Context) {
+cl_int finishContextQueues(cl_context Context) {
   LayerState &State = layerState();
   std::vector<cl_command_queue> Queues;
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  for (auto &[Queue, Record] : State.Queues)
-    if (Record.Context == Context && gNext.clRetainCommandQueue(Queue) == CL_SUCCESS)
-      Queues.push_back(Queue);
-  return Queues;
+  cl_int Result = CL_SUCCESS;
+  {
+    // Retained under the lock, so that no queue is destroyed before it is finished.
+    std::lock_guard<std::mutex> Guard(State.Lock);
+    for (auto &[Queue, Record] : State.Queues) {
+      if (Record.Context != Context)
+        continue;
+      cl_int Error = gNext.clRetainCommandQueue(Queue);
+      if (Error == CL_SUCCESS)
+        Queues.push_back(Queue);
+      else if (Result == CL_SUCCESS)
+        Result = Error;
+    }
+  }
+  for (cl_command_queue Queue : Queues) {
+    cl_int Error = gNext.clFinish(Queue);
+    if (Result == CL_SUCCESS)
+      Result = Error;
+    gNext.clReleaseCommandQueue(Queue);
+  }
+  return Result;
 }
 
-static void recordContext(cl_context Context) {
+// Keeps what the layer needs to know of a new context. A context the layer cannot describe is
+// released and its creation fails: the layer would otherwise treat it as a driver's own.
+static cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
+  if (!Context)
+    return nullptr;
   ContextRecord Record;
-  Record.Devices = contextDevices(Context);
+  cl_int Error = contextDevices(Context, Record.Devices);
   Record.FineGrainBuffers = !Record.Devices.empty();
   bool AllServed = !Record.Devices.empty();
   bool AllTranslated = !Record.Devices.empty();
   for (cl_device_id Device : Record.Devices) {
+    DeviceCaps Caps;
+    if ((Error = deviceCaps(Device, Caps)) != CL_SUCCESS)
+      break;
     if (!Record.Platform)
-      Record.Platform = devicePlatform(Device);
-    AllServed = AllServed && layerServesUsm(Device);
-    AllTranslated = AllTranslated && !deviceAcceptsSpirv(Device) &&
-                    (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER);
-    if (!(deviceSvmCapabilities(Device) & CL_DEVICE_SVM_FINE_GRAIN_BUFFER))
+      Record.Platform = Caps.Platform;
+    AllServed = AllServed && layerServesUsm(Caps);
+    AllTranslated = AllTranslated && layerTranslatesSpirv(Caps);
+    if (!(Caps.Svm & CL_DEVICE_SVM_FINE_GRAIN_BUFFER))
       Record.FineGrainBuffers = false;
-    cl_ulong Max = deviceMaxAllocSize(Device);
-    if (Record.MaxAllocSize == 0 || Max < Record.MaxAllocSize)
-      Record.MaxAllocSize = Max;
+    if (Record.MaxAllocSize == 0 || Caps.MaxAllocSize < Record.MaxAllocSize)
+      Record.MaxAllocSize = Caps.MaxAllocSize;
+  }
+  if (Error != CL_SUCCESS) {
+    gNext.clReleaseContext(Context);
+    if (ErrcodeRet)
+      *ErrcodeRet = Error;
+    return nullptr;
   }
   Record.EmulatesUsm = AllServed;
   Record.TranslatesSpirv = AllTranslated;
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   State.Contexts[Context] = std::move(Record);
+  return Context;
 }
 
 static cl_context CL_API_CALL hookCreateContext(const cl_context_properties *Properties,
@@ -84,22 +112,17 @@ static cl_context CL_API_CALL hookCreateContext(const cl_context_properties *Pro
                                                                           const void *, size_t,
                                                                           void *),
                                                 void *UserData, cl_int *ErrcodeRet) {
-  cl_context Context =
-      gNext.clCreateContext(Properties, NumDevices, Devices, Notify, UserData, ErrcodeRet);
-  if (Context)
-    recordContext(Context);
-  return Context;
+  return recordContext(
+      gNext.clCreateContext(Properties, NumDevices, Devices, Notify, UserData, ErrcodeRet),
+      ErrcodeRet);
 }
 
 static cl_context CL_API_CALL hookCreateContextFromType(
     const cl_context_properties *Properties, cl_device_type Type,
     void(CL_CALLBACK *Notify)(const char *, const void *, size_t, void *), void *UserData,
     cl_int *ErrcodeRet) {
-  cl_context Context =
-      gNext.clCreateContextFromType(Properties, Type, Notify, UserData, ErrcodeRet);
-  if (Context)
-    recordContext(Context);
-  return Context;
+  return recordContext(
+      gNext.clCreateContextFromType(Properties, Type, Notify, UserData, ErrcodeRet), ErrcodeRet);
 }
 
 // Counts a successful retain of a handle the layer keeps a record of.
@@ -141,11 +164,9 @@ static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
         State.PointerLists.erase({Context, Kinds});
     }
   }
+  // The context goes whatever happens: its memory is freed even when waiting failed.
   if (!Orphans.empty())
-    for (cl_command_queue Queue : retainContextQueues(Context)) {
-      gNext.clFinish(Queue);
-      gNext.clReleaseCommandQueue(Queue);
-    }
+    finishContextQueues(Context);
   for (void *Base : Orphans)
     gNext.clSVMFree(Context, Base);
   return gNext.clReleaseContext(Context);

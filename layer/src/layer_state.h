@@ -88,8 +88,9 @@ const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState 
 bool queueKnown(cl_command_queue Queue);
 bool kernelKnown(cl_kernel Kernel);
 
-// Queues of a context, each retained; the caller releases them after use.
-std::vector<cl_command_queue> retainContextQueues(cl_context Context);
+// Waits for every command queued in the context, without the layer's lock held meanwhile; the
+// first failure to retain or finish a queue, or CL_SUCCESS.
+cl_int finishContextQueues(cl_context Context);
 
 // Installs the handlers for context, queue and kernel creation and release.
 void installTrackingHooks(cl_icd_dispatch &Table);

@@ -20,11 +20,16 @@ bool ownedProgram(cl_program Program) {
   return findProgram(Program) != nullptr;
 }
 
-bool contextTranslatesSpirv(cl_context Context) {
+// The context's devices when the layer compiles SPIR-V for it; false for a driver's context.
+bool contextTranslatesSpirv(cl_context Context, std::vector<cl_device_id> *Devices = nullptr) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   auto It = State.Contexts.find(Context);
-  return It != State.Contexts.end() && It->second.TranslatesSpirv;
+  if (It == State.Contexts.end() || !It->second.TranslatesSpirv)
+    return false;
+  if (Devices)
+    *Devices = It->second.Devices;
+  return true;
 }
 
 // The handle the application sees: a driver program that is never built.
@@ -97,7 +102,8 @@ ExecutableBuild finishWork(cl_program Program, bool Ok, cl_program_binary_type T
 
 cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *Il, size_t Length,
                                                cl_int *ErrcodeRet) {
-  if (!contextTranslatesSpirv(Context))
+  std::vector<cl_device_id> ContextDevices;
+  if (!contextTranslatesSpirv(Context, &ContextDevices))
     return gNext.clCreateProgramWithIL(Context, Il, Length, ErrcodeRet);
   cl_int Error = CL_SUCCESS;
   cl_program Program = nullptr;
@@ -106,7 +112,7 @@ cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *I
   } else if ((Program = makePlaceholder(Context, Error))) {
     auto Record = std::make_unique<ProgramRecord>();
     Record->Context = Context;
-    Record->Devices = contextDevices(Context);
+    Record->Devices = std::move(ContextDevices);
     // Kept in host byte order, whichever order it came in.
     std::vector<uint32_t> Words = spirvWords(Il, Length);
     auto Bytes = reinterpret_cast<const char *>(Words.data());
@@ -210,7 +216,9 @@ cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
       Bitcodes.push_back(Input->Bitcode);
     }
   }
-  std::vector<cl_device_id> All = contextDevices(Context);
+  std::vector<cl_device_id> All;
+  if (!contextTranslatesSpirv(Context, &All))
+    return Fail(CL_INVALID_CONTEXT);
   if (!devicesValid(NumDevices, Devices, All))
     return Fail(CL_INVALID_DEVICE);
   cl_int Error = CL_SUCCESS;

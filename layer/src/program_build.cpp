@@ -39,9 +39,11 @@ void *allocateGlobals(cl_context Context, size_t Size, size_t Align) {
 }
 
 bool allDevicesAreCpus(const std::vector<cl_device_id> &Devices) {
-  for (cl_device_id Device : Devices)
-    if (!(deviceType(Device) & CL_DEVICE_TYPE_CPU))
+  for (cl_device_id Device : Devices) {
+    DeviceCaps Caps;
+    if (deviceCaps(Device, Caps) != CL_SUCCESS || !(Caps.Type & CL_DEVICE_TYPE_CPU))
       return false;
+  }
   return !Devices.empty();
 }
 
@@ -115,6 +117,13 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
     gNext.clReleaseProgram(Executable);
     return Fail(CL_BUILD_PROGRAM_FAILURE);
   }
+  // The block is freed through the context, which the application may release first.
+  if (Module.Block && (Error = gNext.clRetainContext(Context)) != CL_SUCCESS) {
+    Log += "error: cannot keep the context of the global variables (" + std::to_string(Error) +
+           ")\n";
+    gNext.clReleaseProgram(Executable);
+    return Fail(CL_BUILD_PROGRAM_FAILURE);
+  }
   Result.Executable = Executable;
   Result.GlobalsBlock = Module.Block;
   Result.GlobalsSize = Module.BlockSize;
@@ -122,8 +131,6 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
   Result.Kernels = std::move(Module.Kernels);
   Result.GlobalsByParameter = Module.GlobalsByParameter;
   if (Module.Block) {
-    // The block is freed through the context, which the application may release first.
-    gNext.clRetainContext(Context);
     AllocationRecord Record;
     Record.Base = Module.Block;
     Record.Size = Module.BlockSize;
@@ -145,10 +152,7 @@ void releaseExecutable(cl_context Context, ExecutableBuild &Build) {
       std::lock_guard<std::mutex> Guard(State.Lock);
       eraseAllocation(State, Build.GlobalsBlock);
     }
-    for (cl_command_queue Queue : retainContextQueues(Context)) {
-      gNext.clFinish(Queue);
-      gNext.clReleaseCommandQueue(Queue);
-    }
+    finishContextQueues(Context); // the program goes whatever happens
     gNext.clSVMFree(Context, Build.GlobalsBlock);
     gNext.clReleaseContext(Context);
   }

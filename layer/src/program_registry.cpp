@@ -45,22 +45,23 @@ cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) 
   return CL_SUCCESS;
 }
 
-KernelAttachment attachKernel(cl_program Program, const std::string &Name) {
+cl_int attachKernel(cl_program Program, const std::string &Name, KernelAttachment &Attachment) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
-  KernelAttachment Attachment;
+  Attachment = KernelAttachment();
   if (!Record)
-    return Attachment;
+    return CL_INVALID_PROGRAM;
+  if (cl_int Error = gNext.clRetainProgram(Program))
+    return Error;
   ++Record->AttachedKernels;
   ++Record->RefCount;
-  gNext.clRetainProgram(Program);
   Attachment.GlobalsBlock = Record->Built.GlobalsBlock;
   if (Record->Built.GlobalsByParameter)
     for (const KernelDesc &Kernel : Record->Built.Kernels)
       if (Kernel.Name == Name)
         Attachment.HiddenArgument = static_cast<cl_uint>(Kernel.Args.size()) + 1;
-  return Attachment;
+  return CL_SUCCESS;
 }
 
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc) {

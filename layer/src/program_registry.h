@@ -42,7 +42,9 @@ struct KernelAttachment {
   void *GlobalsBlock = nullptr;
   cl_uint HiddenArgument = 0; // 1 + its index; 0 when there is none
 };
-KernelAttachment attachKernel(cl_program Program, const std::string &Name);
+// Counts a new kernel of an owned program and retains the program for it: CL_SUCCESS, or the
+// driver's error with nothing changed.
+cl_int attachKernel(cl_program Program, const std::string &Name, KernelAttachment &Attachment);
 void detachKernel(cl_program Program);
 // Description of a kernel of an owned program, copied; false when unknown.
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc);

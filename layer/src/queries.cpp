@@ -7,24 +7,21 @@
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <unordered_map>
 
 namespace {
 
 constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_1.3 SPIR-V_1.4";
 
-bool layerTranslatesFor(cl_device_id Device) {
-  return !deviceAcceptsSpirv(Device) &&
-         (deviceSvmCapabilities(Device) & CL_DEVICE_SVM_COARSE_GRAIN_BUFFER);
-}
-
-std::vector<cl_name_version> versionList(cl_device_id Device, cl_device_info Param) {
+cl_int versionList(cl_device_id Device, cl_device_info Param,
+                   std::vector<cl_name_version> &List) {
   size_t Size = 0;
-  if (gNext.clGetDeviceInfo(Device, Param, 0, nullptr, &Size) != CL_SUCCESS)
-    return {};
-  std::vector<cl_name_version> List(Size / sizeof(cl_name_version));
-  if (Size && gNext.clGetDeviceInfo(Device, Param, Size, List.data(), nullptr) != CL_SUCCESS)
-    return {};
-  return List;
+  List.clear();
+  if (cl_int Error = gNext.clGetDeviceInfo(Device, Param, 0, nullptr, &Size))
+    return Error;
+  List.resize(Size / sizeof(cl_name_version));
+  return Size ? gNext.clGetDeviceInfo(Device, Param, Size, List.data(), nullptr) : CL_SUCCESS;
 }
 
 cl_name_version nameVersion(const char *Name, cl_uint Major, cl_uint Minor) {
@@ -41,30 +38,42 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
 
 cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
+  bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION ||
+               Param == CL_DEVICE_IL_VERSION || Param == CL_DEVICE_ILS_WITH_VERSION;
+  if (!Added)
+    return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
+  // Whether the layer adds to the answer must not depend on a query that happened to fail.
+  DeviceCaps Caps;
+  if (cl_int Error = deviceCaps(Device, Caps))
+    return Error;
   switch (Param) {
-  case CL_DEVICE_EXTENSIONS: {
-    cl_int Error = CL_SUCCESS;
-    std::string Text = deviceInfoText(Device, CL_DEVICE_EXTENSIONS, &Error);
-    if (Error == CL_SUCCESS && layerServesUsm(Device, Text)) {
+  case CL_DEVICE_EXTENSIONS:
+    if (layerServesUsm(Caps)) {
+      std::string Text = Caps.Extensions;
       if (!Text.empty() && Text.back() != ' ')
         Text += ' ';
       return answerText(Size, Value, SizeRet, Text + LAYER_USM_EXTENSION_NAME);
     }
     break;
-  }
   case CL_DEVICE_EXTENSIONS_WITH_VERSION:
-    if (layerServesUsm(Device)) {
-      std::vector<cl_name_version> List = versionList(Device, Param);
+    if (layerServesUsm(Caps)) {
+      // A driver that predates the query has no list of its own; other failures are errors.
+      std::vector<cl_name_version> List;
+      cl_int Error = versionList(Device, Param, List);
+      if (Error == CL_INVALID_VALUE)
+        List.clear();
+      else if (Error != CL_SUCCESS)
+        return Error;
       List.push_back(nameVersion(LAYER_USM_EXTENSION_NAME, 1, 0));
       return answerList(Size, Value, SizeRet, List);
     }
     break;
   case CL_DEVICE_IL_VERSION:
-    if (layerTranslatesFor(Device))
+    if (layerTranslatesSpirv(Caps))
       return answerText(Size, Value, SizeRet, kSpirvVersions);
     break;
   case CL_DEVICE_ILS_WITH_VERSION:
-    if (layerTranslatesFor(Device)) {
+    if (layerTranslatesSpirv(Caps)) {
       std::vector<cl_name_version> List;
       for (cl_uint Minor = 0; Minor <= 4; ++Minor)
         List.push_back(nameVersion("SPIR-V", 1, Minor));
@@ -108,18 +117,51 @@ void *layerFunction(const char *Name) {
   return nullptr;
 }
 
-bool platformServed(cl_platform_id Platform) {
-  for (cl_device_id Device : platformDevices(Platform))
-    if (layerServesUsm(Device))
-      return true;
-  return false;
+cl_int askPlatformServed(cl_platform_id Platform) {
+  std::vector<cl_device_id> Devices;
+  if (cl_int Error = platformDevices(Platform, Devices))
+    return Error;
+  for (cl_device_id Device : Devices) {
+    DeviceCaps Caps;
+    if (cl_int Error = deviceCaps(Device, Caps))
+      return Error;
+    if (layerServesUsm(Caps))
+      return CL_SUCCESS;
+  }
+  return CL_INVALID_PLATFORM;
+}
+
+// CL_SUCCESS when the layer serves some device of the platform, CL_INVALID_PLATFORM when none,
+// or the error of a query that failed. Answers are kept; failures are asked again.
+cl_int platformServed(cl_platform_id Platform) {
+  static std::mutex Lock;
+  static auto *Known = new std::unordered_map<cl_platform_id, cl_int>(); // until the process ends
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    auto It = Known->find(Platform);
+    if (It != Known->end())
+      return It->second;
+  }
+  cl_int Served = askPlatformServed(Platform);
+  if (Served == CL_SUCCESS || Served == CL_INVALID_PLATFORM) {
+    std::lock_guard<std::mutex> Guard(Lock);
+    Known->emplace(Platform, Served);
+  }
+  return Served;
 }
 
 void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = layerFunction(Name);
-  if (Own && platformServed(Platform))
-    return Own;
+  if (Own) {
+    cl_int Served = platformServed(Platform);
+    if (Served == CL_SUCCESS)
+      return Own;
+    // Without an answer about the platform, no function: not the driver's, which would not work
+    // with the layer's allocations.
+    if (Served != CL_INVALID_PLATFORM)
+      return nullptr;
+  }
   void *Below = gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
   // The specialisation-constant entry forwards what it does not own, so it is always safe.
   if (!Below && Own == reinterpret_cast<void *>(&layerSetProgramSpecializationConstant))

@@ -111,8 +111,9 @@ bool contextKnown(cl_context Context) {
   return State.Contexts.count(Context) != 0;
 }
 
-// Removes the record of an allocation that a caller may free; gives its driver base pointer.
-cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base) {
+// Removes the record of an allocation that a caller may free (only checks it, when Take is
+// false); gives its driver base pointer.
+cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base, bool Take = true) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   if (!State.Contexts.count(Context))
@@ -122,7 +123,8 @@ cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base) {
       It->second.Kind == AllocKind::ProgramGlobals)
     return CL_INVALID_VALUE;
   Base = It->second.Base;
-  eraseAllocation(State, Ptr);
+  if (Take)
+    eraseAllocation(State, Ptr);
   return CL_SUCCESS;
 }
 
@@ -177,16 +179,16 @@ cl_int CL_API_CALL layerMemBlockingFree(cl_context context, void *ptr) {
   if (!ptr)
     return contextKnown(context) ? CL_SUCCESS : CL_INVALID_CONTEXT;
   void *Base = nullptr;
-  cl_int Error = takeFreeable(context, ptr, Base);
+  cl_int Error = takeFreeable(context, ptr, Base, false);
   if (Error != CL_SUCCESS)
     return Error;
-  // Commands already queued in this context may still use the memory.
-  for (cl_command_queue Queue : retainContextQueues(context)) {
-    gNext.clFinish(Queue);
-    gNext.clReleaseCommandQueue(Queue);
-  }
-  gNext.clSVMFree(context, Base);
-  return CL_SUCCESS;
+  // Commands already queued in this context may still use the memory: when waiting for them
+  // fails, it stays allocated and the caller may try again.
+  if ((Error = finishContextQueues(context)) != CL_SUCCESS)
+    return Error;
+  if ((Error = takeFreeable(context, ptr, Base)) == CL_SUCCESS)
+    gNext.clSVMFree(context, Base);
+  return Error;
 }
 
 cl_int CL_API_CALL layerGetMemAllocInfo(cl_context context, const void *ptr, cl_uint param_name,

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -161,11 +162,11 @@ TEST_F(FakeDriverTest, SvmPlatformGetsTheExtensionAndSpirv) {
 }
 
 TEST_F(FakeDriverTest, DriverFailuresBecomeTheRightErrors) {
-  Fake->configure("use platform=1 device=0\ndevinfo 0x1030 fail -6");
+  Fake->configure("use platform=1 device=0\ndevinfo 0x1060 fail -6");
   size_t Size = 0;
-  EXPECT_EQ(clGetDeviceInfo(Devices[1], CL_DEVICE_EXTENSIONS, 0, nullptr, &Size),
+  EXPECT_EQ(clGetDeviceInfo(Devices[1], CL_DEVICE_EXTENSIONS_WITH_VERSION, 0, nullptr, &Size),
             CL_OUT_OF_HOST_MEMORY);
-  Fake->configure("devinfo 0x1030 string \"cl_khr_fp64\"");
+  Fake->configure("devinfo 0x1060 unset");
 
   cl_int Error = CL_SUCCESS;
   Fake->configure("fail clCreateContext err=-6");
@@ -321,6 +322,62 @@ TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
   clReleaseKernel(Kernel);
   clReleaseProgram(Program);
   EXPECT_EQ(Fake->liveObjects("usm"), Before);
+}
+
+// A driver call the layer makes to set something up fails the call that needed it, with the
+// driver's error and nothing left behind: a kernel without its hidden argument, memory freed
+// while work may still use it, or a context the layer cannot describe would each fail later.
+TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
+  Fake->configure("binary-module \"kernel set_counter args=2\"");
+  std::vector<char> Spirv = readKernel("program_globals.spv");
+  cl_int Error = CL_SUCCESS;
+  cl_program Program = clCreateProgramWithIL(Contexts[1], Spirv.data(), Spirv.size(), &Error);
+  ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(Program, Devices[1]);
+  cl_command_queue Queue = clCreateCommandQueueWithProperties(Contexts[1], Devices[1], nullptr,
+                                                              &Error);
+  auto SharedAlloc = extensionFunction<AllocFn>(Platforms[1], "clSharedMemAllocTARNO");
+  auto BlockingFree = extensionFunction<FreeFn>(Platforms[1], "clMemBlockingFreeTARNO");
+  void *Data = SharedAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error);
+  ASSERT_NE(Data, nullptr);
+  auto CreateKernel = [&] {
+    cl_int Code = CL_SUCCESS;
+    cl_kernel Kernel = clCreateKernel(Program, "set_counter", &Code);
+    EXPECT_EQ(Kernel == nullptr, Code != CL_SUCCESS);
+    return Code;
+  };
+  const struct {
+    const char *Fault;
+    std::function<cl_int()> Call;
+  } Cases[] = {
+      {"fail clGetKernelInfo err=-6", CreateKernel},
+      {"fail clRetainProgram err=-6", CreateKernel},
+      {"fail clSetKernelArgSVMPointer err=-6", CreateKernel},
+      {"fail clFinish err=-6", [&] { return BlockingFree(Contexts[1], Data); }},
+      {"fail clRetainCommandQueue err=-6", [&] { return BlockingFree(Contexts[1], Data); }},
+      {"fail clGetContextInfo err=-6",
+       [&] {
+         cl_int Code = CL_SUCCESS;
+         EXPECT_EQ(clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Code), nullptr);
+         return Code;
+       }},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Fault);
+    size_t Live = Fake->liveObjects();
+    Fake->configure(Case.Fault);
+    EXPECT_EQ(Case.Call(), CL_OUT_OF_HOST_MEMORY);
+    Fake->configure("pass all");
+    EXPECT_EQ(Fake->liveObjects(), Live);
+  }
+  // What failed works once the driver does.
+  cl_kernel Kernel = clCreateKernel(Program, "set_counter", &Error);
+  EXPECT_EQ(Error, CL_SUCCESS);
+  EXPECT_EQ(BlockingFree(Contexts[1], Data), CL_SUCCESS);
+  clReleaseKernel(Kernel);
+  clReleaseCommandQueue(Queue);
+  clReleaseProgram(Program);
+  Fake->configure("binary-module \"\"");
 }
 
 // The fake's kernel body notes whether the memory it was given is still allocated.

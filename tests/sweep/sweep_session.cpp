@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -18,32 +20,34 @@
 
 namespace {
 
-// Two target regions, a declare-target variable, a function pointer entry and the program data
-// record. "vadd" (out, in, n) is a teams region whose kernel info record says that n goes by value
-// in 4 bytes; "grid" (data, n) is a loop region with plain 8-byte scalars.
-const char *const Module = "\nFAKECL-MODULE\n"
-                           "kernel grid args=2\n"
-                           "kernel vadd args=3\n"
-                           "global vadd_kernel_info 56 init="
-                           "04000000" "03000000"
-                           "00000000" "08000000"
-                           "00000000" "08000000"
-                           "01000000" "04000000"
-                           "0000000000000000" "0000000000000000" "0000000000000000\n"
-                           "global value 8\n"
-                           "global __omp_spirv_program_data 64\n"
-                           "global __omp_offloading_fptr_map_p 8\n"
-                           "global __omp_offloading_fptr_map_size 8\n"
-                           "entry fn address=0x2000 flags=8\n"
-                           "entry grid\n"
-                           "entry vadd\n"
-                           "entry value size=8 global=value\n";
+// The image's two target regions, a declare-target variable, a function pointer entry (not
+// through the layer) and the program data record: "vadd" (out, in, n) is a teams region whose
+// kernel info record says that n goes by value in 4 bytes; "grid" (data, n) is a loop region with
+// plain 8-byte scalars. Through the layer the kernels have one more, hidden, argument.
+std::vector<uint8_t> readFile(const char *Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(In), {});
+}
+
+std::vector<uint8_t> imageBytes(SweepImage Image) {
+  if (Image == SweepImage::FakeNative)
+    return readFile(SWEEP_NATIVE_IMAGE);
+  if (Image == SweepImage::LayerSpirv)
+    return readFile(SWEEP_LAYER_IMAGE);
+  const uint32_t Magic = 0x07230203;
+  std::vector<uint8_t> Bytes(sizeof(Magic));
+  std::memcpy(Bytes.data(), &Magic, sizeof(Magic));
+  std::vector<uint8_t> Module = readFile(SWEEP_FAKE_MODULE);
+  Bytes.insert(Bytes.end(), Module.begin(), Module.end());
+  Bytes.push_back(0);
+  return Bytes;
+}
 
 constexpr int64_t N = 256;
 
 // out[i] = 2 * in[i] + 1 over the first n elements.
 void vaddBody(const fakecl_launch *L, void *) {
-  if (L->num_args != 3 || L->args[0].kind != FAKECL_ARG_POINTER ||
+  if (L->num_args < 3 || L->args[0].kind != FAKECL_ARG_POINTER ||
       L->args[1].kind != FAKECL_ARG_POINTER || L->args[2].size != 4)
     return;
   int32_t Count;
@@ -56,21 +60,13 @@ void vaddBody(const fakecl_launch *L, void *) {
 
 // data[i] += 3 over the first n elements.
 void gridBody(const fakecl_launch *L, void *) {
-  if (L->num_args != 2 || L->args[0].kind != FAKECL_ARG_POINTER || L->args[1].size != 8)
+  if (L->num_args < 2 || L->args[0].kind != FAKECL_ARG_POINTER || L->args[1].size != 8)
     return;
   int64_t Count;
   std::memcpy(&Count, L->args[1].value, 8);
   auto *Data = static_cast<int32_t *>(L->args[0].pointer);
   for (int64_t I = 0; I < Count; ++I)
     Data[I] += 3;
-}
-
-std::vector<uint8_t> moduleBytes() {
-  const uint32_t Magic = 0x07230203;
-  std::vector<uint8_t> Bytes(sizeof(Magic));
-  std::memcpy(Bytes.data(), &Magic, sizeof(Magic));
-  Bytes.insert(Bytes.end(), Module, Module + std::strlen(Module) + 1);
-  return Bytes;
 }
 
 // The driver calls recorded so far, without the loader's own.
@@ -110,6 +106,7 @@ struct SessionState {
   HostPlugin &P;
   HostTool *Tool = nullptr;
   int32_t NumDevices = 0;
+  SweepImage Image = SweepImage::FakeSpirv;
   BinaryDescriptor Descriptor = {};
   std::vector<std::unique_ptr<DeviceSession>> Devices;
   std::vector<Step> Steps;
@@ -135,12 +132,15 @@ void addDeviceSteps(SessionState &S, int32_t Id) {
 
   S.Steps.push_back({name("init_device"), {"number_of_devices"},
                      [&P, Id] { return status(P.init_device(Id) == 0); }});
-  S.Steps.push_back({name("load_binary"), {name("init_device")}, [&P, &D, Id] {
-    std::vector<uint8_t> Bytes = moduleBytes();
+  S.Steps.push_back({name("load_binary"), {name("init_device")}, [&S, &P, &D, Id] {
+    std::vector<uint8_t> Bytes = imageBytes(S.Image);
     D.Image.Bytes.assign(Bytes.begin(), Bytes.end());
     D.Image.region("grid").region("vadd").variable("value", &D.HostValue, 8);
-    D.Image.Names.push_back("fn");
-    D.Image.Entries.push_back({reinterpret_cast<void *>(0x1000), &D.Image.Names.back()[0], 0, 8, 0});
+    if (S.Image != SweepImage::LayerSpirv) {
+      D.Image.Names.push_back("fn");
+      D.Image.Entries.push_back(
+          {reinterpret_cast<void *>(0x1000), &D.Image.Names.back()[0], 0, 8, 0});
+    }
     OffloadEntry *Begin = D.Image.Entries.data();
     for (OffloadEntry &E : D.Image.Entries)
       if (E.size == 0 && !E.address)
@@ -329,8 +329,13 @@ void runSteps(SessionState &S, const fakecl_control_v1 &Fake) {
 
 ChildResult runSweepSession(const SweepSession &Session, const std::string &Faults,
                             unsigned TimeoutSeconds) {
+  EnvironmentList Env = Session.Env;
+#ifdef LAYER_PATH
+  if (Session.Image == SweepImage::LayerSpirv)
+    Env.emplace_back("OPENCL_LAYERS", LAYER_PATH);
+#endif
   return runWithFakeDriver(
-      {FAKECL_PATH, PLUGIN_PATH, Session.Layout, Faults, Session.Env},
+      {FAKECL_PATH, PLUGIN_PATH, Session.Layout, Faults, Env},
       [&](HostPlugin &P, const fakecl_control_v1 &Fake) {
         alarm(TimeoutSeconds); // a hang ends the child with SIGALRM
         fakecl::Client Client(FAKECL_PATH);
@@ -345,6 +350,7 @@ ChildResult runSweepSession(const SweepSession &Session, const std::string &Faul
         SessionState S(P);
         S.Tool = Session.WithTool ? &Tool : nullptr;
         S.NumDevices = Session.NumDevices;
+        S.Image = Session.Image;
         buildSteps(S);
         runSteps(S, Fake);
         // Shutdown: the last unregistration releases everything the plugin kept.

@@ -11,12 +11,20 @@
 #include <string>
 #include <vector>
 
+// What the session loads, and through what.
+enum class SweepImage {
+  FakeSpirv,   // the fake driver's module behind a SPIR-V magic number
+  FakeNative,  // the same module as a native image in an offload container
+  LayerSpirv,  // real SPIR-V, loaded through the OpenCL layer standing above the fake driver
+};
+
 struct SweepSession {
   std::string Name;
   std::string Layout;  // the fake driver's platforms and devices
   int32_t NumDevices;  // how many devices the layout has
   EnvironmentList Env; // the plugin's options
   bool WithTool;       // the example tool attached, so that device notifications run
+  SweepImage Image = SweepImage::FakeSpirv;
 };
 
 // What one run of a session reports, from the child's standard output.

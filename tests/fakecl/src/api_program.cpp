@@ -30,6 +30,12 @@ static cl_program createFromBytes(Call &C, cl_context Context, const void *Bytes
     return C.fail<cl_program>(CL_INVALID_CONTEXT, ErrcodeRet);
   ModuleDecl Module;
   std::string Error;
+  std::string Configured;
+  if (FromBinary && !C.S.BinaryModule.empty() && !hasModuleMarker(Bytes, Size)) {
+    Configured = std::string(ModuleMarker) + "\n" + C.S.BinaryModule;
+    Bytes = Configured.data();
+    Size = Configured.size();
+  }
   if (!parseModule(static_cast<const unsigned char *>(Bytes), Size, Module, Error))
     return C.fail<cl_program>(FromBinary ? CL_INVALID_BINARY : CL_INVALID_VALUE, ErrcodeRet);
   ProgramObj *P = newProgram(C.S, *Ctx, std::move(Module));

@@ -40,6 +40,7 @@ static void controlReset() {
   S.EventScript.clear();
   S.Deferred = false;
   S.BuildLog.clear();
+  S.BinaryModule.clear();
   S.KernelInfoOverrides.clear();
   S.KernelBodies.clear();
   resetPlatforms(S);

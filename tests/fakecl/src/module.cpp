@@ -9,7 +9,11 @@
 
 namespace fakecl {
 
-static const char ModuleMarker[] = "FAKECL-MODULE";
+const char ModuleMarker[] = "FAKECL-MODULE";
+
+bool hasModuleMarker(const void *Bytes, size_t Size) {
+  return memmem(Bytes, Size, ModuleMarker, sizeof(ModuleMarker) - 1) != nullptr;
+}
 
 static std::vector<std::string> splitList(const std::string &Text) {
   std::vector<std::string> Items;

@@ -493,6 +493,12 @@ struct LineParser {
       S.BuildLog = T[1].Value;
       return true;
     }
+    if (Cmd == "binary-module") {
+      if (T.size() != 2)
+        return fail("expected: binary-module \"manifest lines\"");
+      S.BinaryModule = T[1].Value;
+      return true;
+    }
     if (Cmd == "kernelinfo")
       return kernelInfo();
     return fail("unknown command " + Cmd);

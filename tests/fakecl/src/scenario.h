@@ -27,6 +27,8 @@ void setDefaultPlatformInfo(PlatformModel &P);
 void setDefaultDeviceInfo(DeviceModel &D, unsigned IndexInPlatform);
 
 // The module manifest inside program bytes: after a line "FAKECL-MODULE".
+extern const char ModuleMarker[];
+bool hasModuleMarker(const void *Bytes, size_t Size);
 bool parseModule(const unsigned char *Bytes, size_t Size, ModuleDecl &Module, std::string &Error);
 
 // The driver's implementation of a vendor function, by name; null if unknown.

@@ -78,6 +78,9 @@ struct State {
   cl_ulong EventClock = 5000000;
   bool Deferred = false;
   std::string BuildLog;
+  // The manifest of programs made from a binary that carries none ("binary-module"), such as
+  // the bitcode a layer above this driver builds.
+  std::string BinaryModule;
   std::map<std::string, InfoTable> KernelInfoOverrides; // by kernel name
   std::map<std::string, KernelBody> KernelBodies;
   std::map<uintptr_t, UsmAlloc> Allocations; // by base address
