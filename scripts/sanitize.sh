@@ -2,9 +2,9 @@
 # Builds the plugin, the fake driver and the tests once per sanitizer, each in its own build
 # directory, and runs the suites that sanitizer is for:
 #   build-asan  AddressSanitizer with UndefinedBehaviorSanitizer: the suites over the fake driver
-#               with leak checking (also inside the tests' child processes), then the real-device
-#               end-to-end suite and the stress test on PoCL without it (PoCL's own allocations are
-#               not the plugin's to free);
+#               (the layer's among them) with leak checking, also inside the tests' child
+#               processes, then the real-device end-to-end suite and the stress test on PoCL
+#               without it (PoCL's own allocations are not the plugin's to free);
 #   build-tsan  ThreadSanitizer: the concurrency tests, the stress test over two fake devices
 #               among them.
 # Usage: scripts/sanitize.sh [asan|tsan]... (both by default).
@@ -20,8 +20,8 @@ fake_targets="fakecl_tests frame_pure_test frame_child_test cl_call_test cl_trac
   memory_alloc_test memory_messages_test profile_timer_test memory_concurrency_test
   program_build_test offload_table_test build_kernels_test kernel_info_test program_data_test
   group_sizes_test launch_test launch_concurrency_test interop_test ompt_test
-  interop_concurrency_test fault_sweep_test stress_test"
-fake_tests='^(fakecl_tests|frame_pure|frame_child|cl_call_level_.*|cl_trace_level_.*|device_discovery_test|device_init_test|memory_table_test|profile_print_test|transfer_test|memory_alloc_test|memory_messages_test|profile_timer_test|memory_concurrency_test|program_build_test|offload_table_test|build_kernels_test|kernel_info_test|program_data_test|group_sizes|launch_test|launch_concurrency_test|interop_test|ompt_test|interop_concurrency_test|fault_sweep)$'
+  interop_concurrency_test fault_sweep_test stress_test layer_fake_driver_test"
+fake_tests='^(fakecl_tests|frame_pure|frame_child|cl_call_level_.*|cl_trace_level_.*|device_discovery_test|device_init_test|memory_table_test|profile_print_test|transfer_test|memory_alloc_test|memory_messages_test|profile_timer_test|memory_concurrency_test|program_build_test|offload_table_test|build_kernels_test|kernel_info_test|program_data_test|group_sizes|launch_test|launch_concurrency_test|interop_test|ompt_test|interop_concurrency_test|fault_sweep|fault_sweep_layer|layer_fake_driver_test)$'
 
 configure() {
   cmake -S . -B "$1" -DCMAKE_BUILD_TYPE=None -DOMPTARGET_SANITIZE="$2" >/dev/null

@@ -33,13 +33,19 @@ const SweepSession Sessions[] = {
 
 // A device with buffer SVM only, so that the layer stands in for the shared-memory extension and
 // SPIR-V; the programs it builds reach the fake driver as binaries holding the image's kernels.
-const std::string SvmOnlyGPU = "platform version=\"OpenCL 3.0 svm-only\"\n"
-                               "device type=gpu name=\"S\" extensions=\"cl_khr_fp64\"\n"
-                               "devinfo 0x1053 u64 3\ndevinfo 0x105B unset\nextfn all off\n"
-                               "binary-module \"kernel grid args=3\\nkernel vadd args=4\"\n";
+const std::string SvmOnlyDevice = "device type=gpu name=\"S\" extensions=\"cl_khr_fp64\"\n"
+                                  "devinfo 0x1053 u64 3\ndevinfo 0x105B unset\n";
+const std::string SvmOnlyPlatform = "platform version=\"OpenCL 3.0 svm-only\"\nextfn all off\n"
+                                    "binary-module \"kernel grid args=3\\nkernel vadd args=4\"\n";
+const std::string SvmOnlyGPU = SvmOnlyPlatform + SvmOnlyDevice;
+const std::string TwoSvmOnlyGPUs = SvmOnlyGPU + SvmOnlyDevice;
 
 const SweepSession LayerSessions[] = {
     {"layer", SvmOnlyGPU, 1, {{"LIBOMPTARGET_QUVELA_LINK_LIBDEVICE", "1"}}, false,
+     SweepImage::LayerSpirv},
+    // One context for both devices: the layer builds each program for both and waits for both
+    // queues before a free.
+    {"layer_two_devices", TwoSvmOnlyGPUs, 2, {{"LIBOMPTARGET_USE_SINGLE_CONTEXT", "1"}}, true,
      SweepImage::LayerSpirv},
 };
 
@@ -125,6 +131,10 @@ const AllowanceRule LayerRules[] = {
     // holds a program's variables. One the driver keeps stays alive.
     {"clReleaseCommandQueue", "", StepMayPass | ObjectsStay | Ends},
     {"clReleaseContext", "unregister_lib", StepMayPass | ObjectsStay | Ends},
+    // A released program's variables, or a released context's memory, go even when waiting for
+    // the queues failed: nothing holds them any more.
+    {"clRetainCommandQueue", "unregister_lib", StepMayPass},
+    {"clFinish", "unregister_lib", StepMayPass},
 };
 
 unsigned allowanceFor(const std::string &Function, const std::string &Step, bool Layered) {
