@@ -143,24 +143,23 @@ TEST(OffloadTable, SizeOfTheDeviceTable) {
                     "properly.")})
     EXPECT_TRUE(hasLine(Odd.Stderr, Prefix + Line)) << Line << "\n" << Odd.Stderr;
 
-  // A size of 400 bytes over a table of 80: the table is never read past its end.
-  ChildResult Long = loadShared(
-      "global __omp_offloading_entries_table_size 8 init=9001000000000000\n" + Pair, Host, Report);
-  EXPECT_EQ(Long.ExitStatus, 0) << Long.Stderr;
-  EXPECT_EQ(Long.Stdout, "a:01 b:01 c:01 \n");
-  EXPECT_TRUE(hasLine(Long.Stderr, Prefix + "Warning: device global variable "
-                                            "__omp_offloading_entries_table has 80 bytes, not 400"))
-      << Long.Stderr;
-  EXPECT_TRUE(hasLine(Long.Stderr, Prefix + NotLoaded));
-
-  // 2^40 records claimed: refused before any host memory is set aside for them.
-  ChildResult Huge = loadShared(
-      "global __omp_offloading_entries_table_size 8 init=0000000000280000\n" + Pair, Host, Report);
-  EXPECT_EQ(Huge.ExitStatus, 0) << Huge.Stderr;
-  EXPECT_EQ(Huge.Stdout, "a:01 b:01 c:01 \n");
-  EXPECT_TRUE(hasLine(Huge.Stderr, Prefix + "Warning: offload table size (43980465111040) is too "
-                                            "large."))
-      << Huge.Stderr;
+  // Sizes the table does not have: 400 bytes over a table of 80 is never read past its end;
+  // 2^40 records are refused before any host memory is set aside for them.
+  const std::pair<const char *, std::vector<std::string>> Oversized[] = {
+      {"9001000000000000",
+       {"Warning: device global variable __omp_offloading_entries_table has 80 bytes, not 400",
+        NotLoaded}},
+      {"0000000000280000", {"Warning: offload table size (43980465111040) is too large."}},
+  };
+  for (const auto &[Size, Lines] : Oversized) {
+    ChildResult R = loadShared(
+        std::string("global __omp_offloading_entries_table_size 8 init=") + Size + "\n" + Pair,
+        Host, Report);
+    EXPECT_EQ(R.ExitStatus, 0) << R.Stderr;
+    EXPECT_EQ(R.Stdout, "a:01 b:01 c:01 \n");
+    for (const std::string &Line : Lines)
+      EXPECT_TRUE(hasLine(R.Stderr, Prefix + Line)) << Line << "\n" << R.Stderr;
+  }
 }
 
 TEST(OffloadTable, MalformedTablesAreRejectedAndLeaveNothing) {
