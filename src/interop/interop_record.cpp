@@ -1,6 +1,7 @@
 #include "interop/interop_record.h"
 
 #include "frame/cl_call.h"
+#include "frame/device_check.h"
 #include "frame/plugin_state.h"
 
 #include <map>
@@ -15,12 +16,20 @@ const char *const ForeignRuntimeName = "opencl";
 const char *const VendorName = "tarno";
 
 // The records handed out and not yet released, each marked while a release of it is under way.
-// The host owns them, but a pointer it passes back is only read once it is known to be one of
-// them, and under the lock, so that a concurrent release cannot free it meanwhile.
-std::mutex LiveMutex;
-std::map<const InteropRecord *, bool> &liveRecords() {
-  static std::map<const InteropRecord *, bool> Records;
-  return Records;
+// The host owns them; a pointer it passes back is read only under the lock and only once it is
+// known to be one of them, so a concurrent release cannot free it while its fields are copied.
+// What the host then does with the copied queue is its own affair: using a record while releasing
+// it remains the host's job to avoid.
+struct LiveRegistry {
+  std::mutex Mutex;
+  std::map<const InteropRecord *, bool> Records;
+};
+
+// Never destroyed: a host global or exit handler may release records after this library's
+// statics are gone.
+LiveRegistry &liveRegistry() {
+  static LiveRegistry *Registry = new LiveRegistry();
+  return *Registry;
 }
 
 void reportInvalid(const InteropRecord *Interop) {
@@ -29,17 +38,23 @@ void reportInvalid(const InteropRecord *Interop) {
 }
 
 // Whether Interop is a live record not being released, made for *DeviceId when that is given;
-// with Claim it is then marked as being released.
-bool checkRecord(const InteropRecord *Interop, const int32_t *DeviceId, bool Claim) {
+// with Claim it is then marked as being released. Out receives its fields, copied under the lock.
+bool checkRecord(const InteropRecord *Interop, const int32_t *DeviceId, bool Claim,
+                 InteropSnapshot &Out) {
   bool Valid = false;
   if (Interop) {
-    std::lock_guard<std::mutex> Guard(LiveMutex);
-    auto It = liveRecords().find(Interop);
-    Valid = It != liveRecords().end() && !It->second &&
+    LiveRegistry &Live = liveRegistry();
+    std::lock_guard<std::mutex> Guard(Live.Mutex);
+    auto It = Live.Records.find(Interop);
+    Valid = It != Live.Records.end() && !It->second &&
             (!DeviceId || (int64_t(Interop->device_num) == int64_t(*DeviceId) &&
                            Interop->fr_id == OpenCLForeignRuntime));
     if (Valid && Claim)
       It->second = true;
+    if (Valid) {
+      Out.TargetSync = static_cast<cl_command_queue>(Interop->targetsync);
+      Out.HasPluginProperty = Interop->plugin_property != nullptr;
+    }
   }
   if (!Valid)
     reportInvalid(Interop);
@@ -71,11 +86,8 @@ bool createTargetSync(InteropRecord &Record) {
 } // namespace
 
 InteropRecord *createInteropRecord(int32_t DeviceId, int32_t InteropKind) {
-  if (!DeviceInfo || DeviceId < 0 || static_cast<uint32_t>(DeviceId) >= DeviceInfo->NumDevices ||
-      !DeviceInfo->Initialized[DeviceId]) {
-    DP("Error: __tgt_rtl_create_interop: device %d is not initialized\n", DeviceId);
+  if (!checkDeviceId(DeviceId))
     return nullptr;
-  }
   auto *Record = new (std::nothrow) InteropRecord();
   if (!Record)
     return nullptr;
@@ -103,8 +115,9 @@ InteropRecord *createInteropRecord(int32_t DeviceId, int32_t InteropKind) {
     return nullptr;
   }
   try {
-    std::lock_guard<std::mutex> Guard(LiveMutex);
-    liveRecords().emplace(Record, false);
+    LiveRegistry &Live = liveRegistry();
+    std::lock_guard<std::mutex> Guard(Live.Mutex);
+    Live.Records.emplace(Record, false);
   } catch (const std::bad_alloc &) {
     if (Record->targetsync)
       CL_CALL_LOGGED(clReleaseCommandQueue, static_cast<cl_command_queue>(Record->targetsync));
@@ -114,37 +127,37 @@ InteropRecord *createInteropRecord(int32_t DeviceId, int32_t InteropKind) {
   return Record;
 }
 
-bool isLiveInterop(const InteropRecord *Interop) { return checkRecord(Interop, nullptr, false); }
-
-bool isValidInterop(int32_t DeviceId, const InteropRecord *Interop) {
-  return checkRecord(Interop, &DeviceId, false);
+bool snapshotInterop(const InteropRecord *Interop, const int32_t *DeviceId, InteropSnapshot &Out) {
+  return checkRecord(Interop, DeviceId, false, Out);
 }
 
-int32_t finishInteropQueue(const InteropRecord *Interop, const char *Op) {
-  if (!Interop->targetsync)
+int32_t finishInteropQueue(cl_command_queue CmdQueue, const char *Op) {
+  if (!CmdQueue)
     return 0;
-  cl_command_queue CmdQueue = static_cast<cl_command_queue>(Interop->targetsync);
   return CL_CALL(Op, clFinish, CmdQueue) == CL_SUCCESS ? 0 : -1;
 }
 
 int32_t releaseInteropRecord(int32_t DeviceId, InteropRecord *Interop) {
   constexpr const char *Op = "__tgt_rtl_release_interop";
-  // Claimed, so that another release of the same record meanwhile is refused.
-  if (!checkRecord(Interop, &DeviceId, true))
+  // Claimed, so that another release of the same record meanwhile is refused and the record can
+  // be read without the lock until it is freed.
+  InteropSnapshot Record;
+  if (!checkRecord(Interop, &DeviceId, true, Record))
     return -1;
-  if (Interop->targetsync) {
-    cl_command_queue CmdQueue = static_cast<cl_command_queue>(Interop->targetsync);
+  LiveRegistry &Live = liveRegistry();
+  if (Record.TargetSync) {
+    cl_command_queue CmdQueue = Record.TargetSync;
     if (CL_CALL(Op, clFinish, CmdQueue) != CL_SUCCESS ||
         CL_CALL(Op, clReleaseCommandQueue, CmdQueue) != CL_SUCCESS) {
       // The record stays usable for another attempt.
-      std::lock_guard<std::mutex> Guard(LiveMutex);
-      liveRecords().find(Interop)->second = false;
+      std::lock_guard<std::mutex> Guard(Live.Mutex);
+      Live.Records.find(Interop)->second = false;
       return -1;
     }
   }
   {
-    std::lock_guard<std::mutex> Guard(LiveMutex);
-    liveRecords().erase(Interop);
+    std::lock_guard<std::mutex> Guard(Live.Mutex);
+    Live.Records.erase(Interop);
   }
   freeRecord(Interop);
   return 0;

@@ -3,6 +3,7 @@
 #ifndef INTEROP_INTEROP_RECORD_H
 #define INTEROP_INTEROP_RECORD_H
 
+#include "frame/opencl.h"
 #include "omptarget_interop.h"
 
 #include <cstdint>
@@ -10,16 +11,21 @@
 // A new record for an initialised device, with a queue of its own for kind 1; null on failure.
 InteropRecord *createInteropRecord(int32_t DeviceId, int32_t InteropKind);
 
-// Whether Interop is a live record of this plugin (a debug message names it otherwise).
-bool isLiveInterop(const InteropRecord *Interop);
-// A live record made for DeviceId.
-bool isValidInterop(int32_t DeviceId, const InteropRecord *Interop);
+// What the entry points read from a live record, copied while the record is known to be live.
+struct InteropSnapshot {
+  cl_command_queue TargetSync = nullptr;
+  bool HasPluginProperty = false;
+};
+
+// Whether Interop is a live record of this plugin, not being released, and made for *DeviceId when
+// DeviceId is given; if so Out holds its fields. Otherwise a debug message names the record.
+bool snapshotInterop(const InteropRecord *Interop, const int32_t *DeviceId, InteropSnapshot &Out);
 
 // Waits for the record's queue and releases it, then frees the record; -1 keeps the record as it
 // was, still usable.
 int32_t releaseInteropRecord(int32_t DeviceId, InteropRecord *Interop);
 
-// Waits for the record's queue, if it has one: 0, or -1 when the wait failed (reported under Op).
-int32_t finishInteropQueue(const InteropRecord *Interop, const char *Op);
+// Waits for a record's queue, if it has one: 0, or -1 when the wait failed (reported under Op).
+int32_t finishInteropQueue(cl_command_queue TargetSync, const char *Op);
 
 #endif

@@ -6,12 +6,16 @@
 extern "C" {
 
 // Nothing is ever left unflushed on an interop queue that the plugin could push.
-int32_t __tgt_rtl_flush_queue(InteropRecord *Interop) { return isLiveInterop(Interop) ? 0 : -1; }
+int32_t __tgt_rtl_flush_queue(InteropRecord *Interop) {
+  InteropSnapshot Record;
+  return snapshotInterop(Interop, nullptr, Record) ? 0 : -1;
+}
 
 int32_t __tgt_rtl_sync_barrier(InteropRecord *Interop) {
-  if (!isLiveInterop(Interop))
+  InteropSnapshot Record;
+  if (!snapshotInterop(Interop, nullptr, Record))
     return -1;
-  return finishInteropQueue(Interop, "__tgt_rtl_sync_barrier");
+  return finishInteropQueue(Record.TargetSync, "__tgt_rtl_sync_barrier");
 }
 
 // Waits as the synchronous barrier does: nothing of the plugin's runs asynchronously.
