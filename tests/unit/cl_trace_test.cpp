@@ -155,6 +155,13 @@ TEST(CallTrace, CompleteOutputPerCall) {
        },
        "Error: __tgt_rtl_data_delete:clMemFreeTARNO failed with error code -34, "
        "CL_INVALID_CONTEXT"},
+      {"a logged call whose caller handles the result",
+       [&] { return CL_CALL_LOGGED(clReleaseEvent, nullptr); }, CL_INVALID_EVENT,
+       [&]() -> Lines {
+         return {"CL_CALLER: clReleaseEvent ( nullptr )", "CL_CALLEE: clReleaseEvent (",
+                 "    event = 0x0000000000000000", ")"};
+       },
+       nullptr},
       {"a function the layer does not list", [&] { return CL_CALL("stop", clFlush, F.Queue); },
        CL_SUCCESS, [&]() -> Lines { return {"CL_CALLER: clFlush ( F.Queue )"}; }, nullptr},
   };
