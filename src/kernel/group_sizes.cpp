@@ -16,6 +16,12 @@ constexpr uint64_t Max32 = std::numeric_limits<uint32_t>::max();
 
 uint64_t ceilDiv(uint64_t A, uint64_t B) { return A / B + (A % B != 0); }
 
+// A product that stops at the largest value instead of wrapping: a bound that large binds nothing.
+uint64_t mulSaturated(uint64_t A, uint64_t B) {
+  uint64_t Product;
+  return __builtin_mul_overflow(A, B, &Product) ? UINT64_MAX : Product;
+}
+
 bool attributeQuery(const GroupSizeInputs &In) {
   return In.Extensions->DeviceAttributeQuery == ExtensionSupported;
 }
@@ -41,13 +47,14 @@ HardwareModel hardwareModel(const GroupSizeInputs &In) {
   return {9, 8, 7};
 }
 
-// Iterations of Lb..Ub by Stride; 0 for an empty loop. A stride below 1 describes no loop the
-// host runtime makes, so it runs nothing rather than dividing by zero or going backwards.
-uint64_t tripCount(const LoopLevel &L) {
+// Iterations of Lb..Ub by Stride, up to 2^64 (every 64-bit value by 1), so kept in 128 bits; 0 for
+// an empty loop. A stride below 1 describes no loop the host runtime makes and gives no count
+// either (0, rather than dividing by zero or going backwards): teams mode then sets no trip-count
+// bound, and ND-range mode launches the single work-item of an empty loop.
+unsigned __int128 tripCount(const LoopLevel &L) {
   if (L.Ub < L.Lb || L.Stride < 1)
     return 0;
-  __int128 Count = (__int128(L.Ub) - L.Lb + L.Stride) / L.Stride;
-  return static_cast<uint64_t>(Count);
+  return static_cast<unsigned __int128>((__int128(L.Ub) - L.Lb + L.Stride) / L.Stride);
 }
 
 const KernelInfoTy *lookUpInfo(const GroupSizeInputs &In) {
@@ -102,7 +109,8 @@ TeamSizeChoice chooseTeamSize(const GroupSizeInputs &In, uint64_t Width) {
   return C;
 }
 
-void teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Team, uint64_t Width,
+// False when the teams cannot all be launched: their work-items exceed 64 bits.
+bool teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Team, uint64_t Width,
                GroupSizes &Out) {
   const KernelInfoTy *Info = lookUpInfo(In);
   const PluginOptions &Opt = *In.Option;
@@ -123,15 +131,16 @@ void teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Tea
   } else {
     GroupsFixed = false;
     HardwareModel Hw = hardwareModel(In);
-    uint64_t ThreadsPerSubslice = Hw.EUsPerSubslice * Hw.ThreadsPerEU;
+    uint64_t ThreadsPerSubslice = mulSaturated(Hw.EUsPerSubslice, Hw.ThreadsPerEU);
     if (Opt.DeviceType != DeviceTypeGPU) {
       NumGroups = In.Properties->NumEUs;
     } else if (Team.Fixed) {
-      NumGroups = Hw.Subslices * ceilDiv(ThreadsPerSubslice, ceilDiv(std::max<uint64_t>(TeamSize, 1), Simd));
+      NumGroups = mulSaturated(
+          Hw.Subslices, ceilDiv(ThreadsPerSubslice, ceilDiv(std::max<uint64_t>(TeamSize, 1), Simd)));
     } else {
       if (Reduction && Listed && Opt.ReductionSubscriptionRate != 0 && Info->MaxTeamCount == 0)
         TeamSize = Width;
-      NumGroups = Hw.Subslices * ThreadsPerSubslice;
+      NumGroups = mulSaturated(Hw.Subslices, ThreadsPerSubslice);
       if (TeamSize >= Width) {
         // The largest multiple of the preferred width (counted down from the team size) whose
         // hardware threads divide a subslice's evenly.
@@ -139,7 +148,7 @@ void teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Tea
         for (; Candidate >= Width; Candidate -= Width) {
           uint64_t T = ceilDiv(Candidate, Simd);
           if (ThreadsPerSubslice % T == 0) {
-            NumGroups = Hw.Subslices * (ThreadsPerSubslice / T);
+            NumGroups = mulSaturated(Hw.Subslices, ThreadsPerSubslice / T);
             break;
           }
         }
@@ -164,7 +173,7 @@ void teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Tea
   if (!GroupsFixed) {
     bool BoundByTripCount = true;
     if (!Reduction || Opt.ReductionSubscriptionRate == 0) {
-      NumGroups *= Opt.SubscriptionRate;
+      NumGroups = mulSaturated(NumGroups, Opt.SubscriptionRate);
     } else if (Listed && !(Info->MaxTeamCount != 0 && Opt.ReductionSubscriptionRateIsDefault)) {
       uint64_t Rate = Opt.ReductionSubscriptionRate;
       NumGroups = Rate <= NumGroups ? NumGroups / Rate : 1;
@@ -184,7 +193,7 @@ void teamsMode(const GroupSizeInputs &In, uint64_t TripCount, TeamSizeChoice Tea
        static_cast<unsigned long long>(Info->MaxTeamCount));
   }
   // A device model with no hardware threads (no compute units reported) still runs one team.
-  Out.Global[0] = std::max<uint64_t>(NumGroups, 1) * Out.Local[0];
+  return !__builtin_mul_overflow(std::max<uint64_t>(NumGroups, 1), Out.Local[0], &Out.Global[0]);
 }
 
 // Hardware threads a loop kernel occupies with teams of S work-items; false on overflow.
@@ -217,7 +226,9 @@ uint64_t thinThreads(const GroupSizeInputs &In, const uint64_t TripCount[3], uin
   return TeamSize;
 }
 
-void ndRangeMode(const GroupSizeInputs &In, TeamSizeChoice Team, uint64_t Width, GroupSizes &Out) {
+// False when the loops hold more iterations than a launch can: a trip count or a global size
+// beyond 64 bits.
+bool ndRangeMode(const GroupSizeInputs &In, TeamSizeChoice Team, uint64_t Width, GroupSizes &Out) {
   int32_t EnvNumTeams = In.Option->NumTeams;
   if (EnvNumTeams != 0)
     DP("OMP_NUM_TEAMS(%u) is ignored\n", unsigned(EnvNumTeams));
@@ -231,7 +242,10 @@ void ndRangeMode(const GroupSizeInputs &In, TeamSizeChoice Team, uint64_t Width,
     DP("Loop %u: lower bound = %lld, upper bound = %lld, Stride = %lld\n", I,
        static_cast<long long>(Level.Lb), static_cast<long long>(Level.Ub),
        static_cast<long long>(Level.Stride));
-    TripCount[I] = tripCount(Level);
+    unsigned __int128 Count = tripCount(Level);
+    if (Count > UINT64_MAX)
+      return false;
+    TripCount[I] = static_cast<uint64_t>(Count);
   }
   uint64_t TeamSize = std::max<uint64_t>(Team.TeamSize, 1);
   uint64_t Local[3] = {TeamSize, 1, 1};
@@ -245,7 +259,7 @@ void ndRangeMode(const GroupSizeInputs &In, TeamSizeChoice Team, uint64_t Width,
     if (!Team.Fixed) {
       size_t GlobalSizes[3] = {TripCount[0], TripCount[1], TripCount[2]};
       if (TeamsDim > 0) {
-        GlobalSizes[TeamsDim - 1] *= GlobalSizes[TeamsDim];
+        GlobalSizes[TeamsDim - 1] = mulSaturated(GlobalSizes[TeamsDim - 1], GlobalSizes[TeamsDim]);
         GlobalSizes[TeamsDim] = 1;
       }
       size_t SuggestedSizes[3] = {1, 1, 1};
@@ -278,8 +292,10 @@ void ndRangeMode(const GroupSizeInputs &In, TeamSizeChoice Team, uint64_t Width,
   }
   for (int I = 0; I < 3; ++I) {
     Out.Local[I] = Local[I];
-    Out.Global[I] = Groups[I] * Local[I];
+    if (__builtin_mul_overflow(Groups[I], Local[I], &Out.Global[I]))
+      return false;
   }
+  return true;
 }
 
 } // namespace
@@ -293,7 +309,7 @@ bool isReductionListedFamily(const DevicePropertiesTy &Properties,
                    Family) != std::end(ReductionListedFamilies);
 }
 
-GroupSizes decideGroupSizes(const GroupSizeInputs &In) {
+bool decideGroupSizes(const GroupSizeInputs &In, GroupSizes &Out) {
   const KernelInfoTy *Info = lookUpInfo(In);
   bool NDRange = false;
   uint64_t TripCount = 0;
@@ -306,8 +322,10 @@ GroupSizes decideGroupSizes(const GroupSizeInputs &In) {
         DP("More than 1 loop found (%u), ignoring loop info\n", unsigned(In.Loops->NumLoops));
       } else {
         const LoopLevel &L = In.Loops->Levels[0];
-        TripCount = tripCount(L);
-        if (L.Ub >= L.Lb)
+        // Beyond 64 bits no bound is looser than one of 2^64 - 1 iterations.
+        TripCount = static_cast<uint64_t>(std::min<unsigned __int128>(tripCount(L), UINT64_MAX));
+        // Only a count there is: an empty loop or a stride below 1 has none to show.
+        if (L.Ub >= L.Lb && L.Stride >= 1)
           DP("Loop TC = (%lld - %lld + %lld) / %lld = %zu\n", static_cast<long long>(L.Ub),
              static_cast<long long>(L.Lb), static_cast<long long>(L.Stride),
              static_cast<long long>(L.Stride), size_t(TripCount));
@@ -317,10 +335,10 @@ GroupSizes decideGroupSizes(const GroupSizeInputs &In) {
   // A preferred multiple of 0 would stall the team-size search; 1 is the neutral multiple.
   uint64_t Width = std::max<uint64_t>(In.Kernel->Width, 1);
   TeamSizeChoice Team = chooseTeamSize(In, Width);
-  GroupSizes Out;
-  if (NDRange)
-    ndRangeMode(In, Team, Width, Out);
-  else
-    teamsMode(In, TripCount, Team, Width, Out);
-  return Out;
+  Out = GroupSizes();
+  if (NDRange ? ndRangeMode(In, Team, Width, Out) : teamsMode(In, TripCount, Team, Width, Out))
+    return true;
+  DP("Error: the work-items of kernel 0x%0*llx exceed the largest global work size\n", 16,
+     static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(In.KernelHandle)));
+  return false;
 }

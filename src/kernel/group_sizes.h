@@ -36,8 +36,10 @@ struct GroupSizes {
   size_t Local[3] = {1, 1, 1};
 };
 
-// Every size it yields is at least 1 and Global is a multiple of Local in each dimension.
-GroupSizes decideGroupSizes(const GroupSizeInputs &In);
+// Every size it yields is at least 1 and Global is a multiple of Local, and at least Local, in each
+// dimension. False, with an error message, when the launch needs a global size beyond 64 bits (a
+// loop of 2^64 - 1 iterations, say): nothing must be enqueued then.
+bool decideGroupSizes(const GroupSizeInputs &In, GroupSizes &Out);
 
 // Whether a device with the attribute query belongs to the families whose cross-team reductions
 // run with fewer teams (its PCI id with the low byte cleared is listed).

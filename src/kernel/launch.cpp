@@ -237,7 +237,9 @@ int32_t runTargetTeamNDRegion(int32_t DeviceId, cl_kernel Kernel, void **TgtArgs
   In.Suggest = reinterpret_cast<clGetKernelSuggestedLocalWorkSizeTARNO_fn>(
       DI.extensionFunction(DeviceId, ExtGetKernelSuggestedLocalWorkSize));
   In.Queue = DI.Queues[DeviceId];
-  GroupSizes Sizes = decideGroupSizes(In);
+  GroupSizes Sizes;
+  if (!decideGroupSizes(In, Sizes))
+    return -1;
   DP("Team sizes = {%zu, %zu, %zu}\n", Sizes.Local[0], Sizes.Local[1], Sizes.Local[2]);
   DP("Number of teams = {%zu, %zu, %zu}\n", Sizes.Global[0] / Sizes.Local[0],
      Sizes.Global[1] / Sizes.Local[1], Sizes.Global[2] / Sizes.Local[2]);

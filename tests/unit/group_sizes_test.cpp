@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 
@@ -68,14 +69,14 @@ struct Launch {
     Info->Attributes = Attributes;
     return *Info;
   }
-  GroupSizes run() {
+  bool run(GroupSizes &G) {
     In.Option = &Option;
     In.Properties = &Properties;
     In.Extensions = &Extensions;
     In.Kernel = &Kernel;
     In.Info = Info ? &*Info : nullptr;
     In.Loops = HasLoops ? &Loops : nullptr;
-    return decideGroupSizes(In);
+    return decideGroupSizes(In, G);
   }
 };
 
@@ -84,6 +85,7 @@ struct SizingCase {
   std::function<void(Launch &)> Prepare;
   size_t Global[3];
   size_t Local[3];
+  bool Refused = false; // no global size can hold the launch
 };
 
 TEST(GroupSizes, ChoosesTheNDRange) {
@@ -184,8 +186,12 @@ TEST(GroupSizes, ChoosesTheNDRange) {
          S.In.Suggest = suggestFails;
          S.loop(0, 99);
        }, {128, 1, 1}, {32, 1, 1}},
-      {"ND-range: a zero stride runs nothing", [](Launch &S) { S.loop(0, 9, 0); }, {1, 1, 1},
-       {1, 1, 1}},
+      {"ND-range: a zero stride gives no trip count: one work-item",
+       [](Launch &S) { S.loop(0, 9, 0); }, {1, 1, 1}, {1, 1, 1}},
+      {"ND-range: 2^64 - 1 iterations in teams of 32 exceed the global size",
+       [](Launch &S) { S.loop(INT64_MIN + 1, INT64_MAX); }, {}, {}, true},
+      {"ND-range: 2^64 iterations exceed the global size",
+       [](Launch &S) { S.loop(INT64_MIN, INT64_MAX); }, {}, {}, true},
       {"ND-range: a teams dimension outside the loops is ignored", [](Launch &S) {
          S.Extensions.DeviceAttributeQuery = ExtensionNotFound;
          S.loop(0, 63);
@@ -207,12 +213,32 @@ TEST(GroupSizes, ChoosesTheNDRange) {
   for (const SizingCase &C : Cases) {
     Launch S;
     C.Prepare(S);
-    GroupSizes G = S.run();
-    for (int I = 0; I < 3; ++I) {
+    GroupSizes G;
+    bool Sized = S.run(G);
+    EXPECT_EQ(Sized, !C.Refused) << C.Name;
+    for (int I = 0; Sized && I < 3; ++I) {
       EXPECT_EQ(G.Global[I], C.Global[I]) << C.Name << ", dimension " << I;
       EXPECT_EQ(G.Local[I], C.Local[I]) << C.Name << ", dimension " << I;
+      EXPECT_TRUE(G.Local[I] >= 1 && G.Global[I] >= G.Local[I] && G.Global[I] % G.Local[I] == 0)
+          << C.Name << ", dimension " << I;
     }
   }
+}
+
+// A stride below 1 gives no trip count: teams mode shows none and sets no bound (CTest runs this
+// binary at debug level 1).
+TEST(GroupSizes, NoTripCountForAStrideBelowOne) {
+  Launch S;
+  S.In.ThreadLimit = 64;
+  S.info(5);
+  S.loop(0, 9, 0);
+  GroupSizes G;
+  testing::internal::CaptureStderr();
+  bool Sized = S.run(G);
+  std::string Messages = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(Sized && G.Global[0] == 1536u * 64) << G.Global[0];
+  EXPECT_NE(Messages.find("specific ND-range is disabled"), std::string::npos) << Messages;
+  EXPECT_EQ(Messages.find("Loop TC"), std::string::npos) << Messages;
 }
 
 TEST(GroupSizes, ListedFamiliesNeedTheAttributeQuery) {
