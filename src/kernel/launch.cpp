@@ -147,38 +147,34 @@ int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, KernelProperty
   return 0;
 }
 
-// Appends the kernel's function name to Name; -1 when the driver cannot say.
-int32_t appendKernelName(cl_kernel Kernel, std::string &Name) {
+// The kernel's function name; false when the driver cannot say. Checked, a failure is reported as
+// the launch's error; otherwise the caller does without the name, silently.
+bool queryKernelName(cl_kernel Kernel, bool Checked, std::string &Name) {
+  auto Query = [&](size_t Size, void *Value, size_t *SizeRet) {
+    return Checked ? CL_CALL(LaunchOp, clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, Size,
+                             Value, SizeRet)
+                   : CL_CALL_LOGGED(clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, Size, Value,
+                                    SizeRet);
+  };
   size_t BufSize = 0;
-  if (CL_CALL(LaunchOp, clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, 0, nullptr, &BufSize) !=
-      CL_SUCCESS)
-    return -1;
+  if (Query(0, nullptr, &BufSize) != CL_SUCCESS)
+    return false;
   if (BufSize != 0) {
     std::vector<char> Buf(BufSize);
-    if (CL_CALL(LaunchOp, clGetKernelInfo, Kernel, CL_KERNEL_FUNCTION_NAME, Buf.size(), Buf.data(),
-                nullptr) != CL_SUCCESS)
-      return -1;
-    Name.append(Buf.data(), strnlen(Buf.data(), Buf.size()));
+    if (Query(Buf.size(), Buf.data(), nullptr) != CL_SUCCESS)
+      return false;
+    Name.assign(Buf.data(), strnlen(Buf.data(), Buf.size()));
   }
-  return 0;
+  return true;
 }
 
-// Adds the kernel's host and device times to the calling thread's profile.
-int32_t profileKernel(int32_t DeviceId, cl_kernel Kernel, cl_event Event) {
-  std::string Name = "Kernel ";
-  if (appendKernelName(Kernel, Name) != 0)
-    return -1;
-  DeviceInfo->getProfile(DeviceId).update(Name.c_str(), Event);
-  return 0;
-}
-
-// Puts the launch on the timeline; a name the driver cannot give stays empty, the launch stands.
-void traceKernel(TimelineSpan &Span, int32_t DeviceId, cl_kernel Kernel, cl_event Event,
+// Puts the launch on the timeline under the name the profile got, or none.
+void traceKernel(TimelineSpan &Span, int32_t DeviceId, std::string Name, cl_event Event,
                  const GroupSizes &Sizes) {
   TimelineEvent Launch;
   Launch.Kind = TimelineKind::Kernel;
   Launch.DeviceId = DeviceId;
-  appendKernelName(Kernel, Launch.Name);
+  Launch.Name = std::move(Name);
   std::copy(Sizes.Global, Sizes.Global + 3, Launch.Global);
   std::copy(Sizes.Local, Sizes.Local + 3, Launch.Local);
   recordQueueWork(Span, std::move(Launch), Event);
@@ -265,10 +261,19 @@ int32_t runTargetTeamNDRegion(int32_t DeviceId, cl_kernel Kernel, void **TgtArgs
 
   int32_t Rc = CL_CALL(LaunchOp, clWaitForEvents, 1, &Event) == CL_SUCCESS ? 0 : -1;
   Span.stop();
-  if (Rc == 0 && (DI.Option.Flags & OptionFlagProfile))
-    Rc = profileKernel(DeviceId, Kernel, Event);
+  // One name query serves the profile and the timeline: the profile needs the name and fails the
+  // launch without it, the timeline only loses it.
+  std::string Name;
+  if (Rc == 0 && (DI.Option.Flags & OptionFlagProfile)) {
+    if (queryKernelName(Kernel, true, Name))
+      DI.getProfile(DeviceId).update(("Kernel " + Name).c_str(), Event);
+    else
+      Rc = -1;
+  } else if (Rc == 0 && Span.On) {
+    (void)queryKernelName(Kernel, false, Name);
+  }
   if (Rc == 0 && Span.On)
-    traceKernel(Span, DeviceId, Kernel, Event, Sizes);
+    traceKernel(Span, DeviceId, std::move(Name), Event, Sizes);
   CL_CALL_LOGGED(clReleaseEvent, Event);
   if (Rc == 0)
     DP("Successfully finished kernel execution.\n");

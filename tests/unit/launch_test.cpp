@@ -135,6 +135,7 @@ TEST(Launch, FailingCallsFailTheLaunchAndReleaseTheDevice) {
   struct FailCase {
     const char *Function;
     EnvironmentList Env;
+    bool LaunchFails = true;
   };
   const FailCase Cases[] = {
       {"clSetKernelArg", {}},
@@ -143,6 +144,8 @@ TEST(Launch, FailingCallsFailTheLaunchAndReleaseTheDevice) {
       {"clEnqueueNDRangeKernel", {}},
       {"clWaitForEvents", {}},
       {"clGetKernelInfo", {{"LIBOMPTARGET_PLUGIN_PROFILE", "T"}}},
+      // The timeline alone does without the name, silently.
+      {"clGetKernelInfo", {{"LIBOMPTARGET_OPENCL_TRACE_FILE", "/dev/null"}}, false},
   };
   for (const FailCase &C : Cases) {
     EnvironmentList Env = C.Env;
@@ -153,7 +156,8 @@ TEST(Launch, FailingCallsFailTheLaunchAndReleaseTheDevice) {
       void *Args[] = {&A, Shared, nullptr};
       ptrdiff_t Offsets[] = {Scalar, 0, Scalar};
       Fake.configure(std::string("fail ") + C.Function);
-      if (P.run_target_team_nd_region(0, Entry, Args, Offsets, 3, 1, 8, nullptr) != -1)
+      if (P.run_target_team_nd_region(0, Entry, Args, Offsets, 3, 1, 8, nullptr) !=
+          (C.LaunchFails ? -1 : 0))
         return 20;
       // The device mutex was released: a free and another launch go through.
       if (P.run_target_team_nd_region(0, Entry, Args, Offsets, 3, 1, 8, nullptr) != 0 ||
@@ -162,8 +166,9 @@ TEST(Launch, FailingCallsFailTheLaunchAndReleaseTheDevice) {
       return Fake.liveObjects("event") == 0 ? 0 : 22;
     });
     EXPECT_EQ(R.ExitStatus, 0) << C.Function << "\n" << R.Stderr;
-    EXPECT_TRUE(hasLine(R.Stderr, Prefix + "Error: runTargetTeamNDRegion:" + C.Function +
-                                      " failed with error code -5, CL_OUT_OF_RESOURCES"))
+    EXPECT_EQ(hasLine(R.Stderr, Prefix + "Error: runTargetTeamNDRegion:" + C.Function +
+                                    " failed with error code -5, CL_OUT_OF_RESOURCES"),
+              C.LaunchFails)
         << C.Function << "\n" << R.Stderr;
   }
 }
