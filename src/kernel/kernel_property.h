@@ -10,6 +10,11 @@
 // The implicit-argument list of a kernel's last launch and what it was derived from: the
 // generations of the allocation tables and the number of programs of the device. A launch builds
 // the list again only when one of them changed or the manifested set was replaced.
+// The program data (heap and pool addresses) of the device's newest program is not part of the
+// key: loading appends a program to the device's list before it writes that program's data, and
+// the data never changes afterwards. That holds because a load finishes before any launch on its
+// device (loads and launches never overlap); a load that could run beside launches would have to
+// key the cache on the data too.
 struct ImplicitArgsCache {
   bool Valid = false;
   uint64_t DeviceGeneration = 0;

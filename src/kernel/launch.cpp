@@ -117,6 +117,7 @@ int32_t passImplicitArguments(int32_t DeviceId, cl_kernel Kernel, KernelProperty
       DI.singleContext()
           ? DI.AllocationTables[DI.NumDevices]->Generation.load(std::memory_order_acquire)
           : 0;
+  // The newest program's data is settled by the time its count is seen here (see the cache).
   size_t NumPrograms = DI.Programs[DeviceId].size();
   if (!Cache.Valid || Cache.DeviceGeneration != DeviceGeneration ||
       Cache.HostGeneration != HostGeneration || Cache.NumPrograms != NumPrograms) {
