@@ -61,3 +61,31 @@ TEST(InteropConcurrency, ThreadsKeepTheirOwnLaunchRecordsAndInteropObjects) {
   // The device's own queue stays; one entry per thread.
   EXPECT_EQ(R.Stdout, "wrong=0 queues=1 entries=4\n") << R.Stderr;
 }
+
+// A wait on a record that another thread releases meanwhile either finds the record live or
+// refuses it; it never reads the record once it may be freed (the ThreadSanitizer build sees
+// such a read). Using a record while releasing it stays the host's mistake: a queue's wait could
+// still meet the released queue, so the records here have none.
+TEST(InteropConcurrency, WaitsRacingAReleaseNeverReadAFreedRecord) {
+  ChildResult R = runLinked(OneGPU, "", nullptr, [](const fakecl::Client &) {
+    int Wrong = 0;
+    for (int Round = 0; Round < 200; ++Round) {
+      InteropRecord *I = __tgt_rtl_create_interop(0, 0);
+      std::atomic<bool> Go{false};
+      int32_t Waited = 0;
+      std::thread Waiter([&] {
+        while (!Go)
+          std::this_thread::yield();
+        Waited = __tgt_rtl_use_interop(0, I);
+      });
+      Go = true;
+      Wrong += !I || __tgt_rtl_release_interop(0, I) != 0;
+      Waiter.join();
+      Wrong += Waited != 0 && Waited != -1;
+    }
+    std::printf("wrong=%d\n", Wrong);
+    return 0;
+  });
+  ASSERT_EQ(R.ExitStatus, 0) << R.Stderr;
+  EXPECT_EQ(R.Stdout, "wrong=0\n") << R.Stderr;
+}
