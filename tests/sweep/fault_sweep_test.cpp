@@ -127,6 +127,8 @@ const AllowanceRule LayerRules[] = {
     // The program handle of a device library; the offload table read through a copy.
     {"clCreateProgramWithSource", "load_binary", StepMayPass},
     {"clEnqueueSVMMemcpy", "load_binary", StepMayPass},
+    // The function pointer map's globals, written through the layer's copy.
+    {"clEnqueueSVMMemcpy", "function_ptr_map", StepMayPass},
     // Setting up a kernel of the layer's program: its creation fails.
     {"clGetKernelInfo", "load_binary", StepMayPass | LaterMayFail},
     {"clRetainProgram", "load_binary", StepMayPass | LaterMayFail},
