@@ -12,19 +12,29 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
-// Platform 0 offers everything itself; platform 1 has coarse- and fine-grained buffer SVM only.
+// Platform 0 offers everything itself; platform 1 has coarse- and fine-grained buffer SVM only,
+// platform 2 coarse-grained buffer SVM only. Neither has host timers or sub-groups.
 constexpr const char *kLayout = R"(
 platform version="OpenCL 3.0 native" name=native
+platinfo 0x0905 u64 0
 device type=gpu name=native-gpu
 devinfo 0x105C u32 0
 platform version="OpenCL 3.0 svm-only" name=svm-only
+platinfo 0x0905 u64 0
 device type=gpu name=svm-gpu extensions="cl_khr_fp64"
 devinfo 0x1053 u64 3
 devinfo 0x105B unset
+devinfo 0x105C u32 0
+platform version="OpenCL 3.0 coarse" name=coarse-only
+device type=gpu name=coarse-gpu extensions="cl_khr_fp64"
+devinfo 0x1053 u64 1
+devinfo 0x105B unset
 )";
+constexpr int kPlatforms = 3;
 
 constexpr const char *kManifest = "FAKECL-MODULE\nkernel k args=1 argtypes=int* argnames=data\nend";
 
@@ -36,9 +46,9 @@ protected:
     Fake = std::make_unique<fakecl::Client>(Path);
     Fake->configure(kLayout); // before the first OpenCL call of the process
     cl_uint Count = 0;
-    ASSERT_EQ(clGetPlatformIDs(2, Platforms, &Count), CL_SUCCESS);
-    ASSERT_EQ(Count, 2u);
-    for (int I = 0; I < 2; ++I) {
+    ASSERT_EQ(clGetPlatformIDs(kPlatforms, Platforms, &Count), CL_SUCCESS);
+    ASSERT_EQ(Count, cl_uint(kPlatforms));
+    for (int I = 0; I < kPlatforms; ++I) {
       ASSERT_EQ(clGetDeviceIDs(Platforms[I], CL_DEVICE_TYPE_ALL, 1, &Devices[I], nullptr),
                 CL_SUCCESS);
       Contexts[I] = clCreateContext(nullptr, 1, &Devices[I], nullptr, nullptr, nullptr);
@@ -55,14 +65,14 @@ protected:
     Fake->resetLog();
   }
   static std::unique_ptr<fakecl::Client> Fake;
-  static cl_platform_id Platforms[2];
-  static cl_device_id Devices[2];
-  static cl_context Contexts[2];
+  static cl_platform_id Platforms[kPlatforms];
+  static cl_device_id Devices[kPlatforms];
+  static cl_context Contexts[kPlatforms];
 };
 std::unique_ptr<fakecl::Client> FakeDriverTest::Fake;
-cl_platform_id FakeDriverTest::Platforms[2];
-cl_device_id FakeDriverTest::Devices[2];
-cl_context FakeDriverTest::Contexts[2];
+cl_platform_id FakeDriverTest::Platforms[kPlatforms];
+cl_device_id FakeDriverTest::Devices[kPlatforms];
+cl_context FakeDriverTest::Contexts[kPlatforms];
 
 TEST_F(FakeDriverTest, NativePlatformIsPassedThrough) {
   std::string Extensions = deviceText(Devices[0], CL_DEVICE_EXTENSIONS);
@@ -102,43 +112,75 @@ TEST_F(FakeDriverTest, NativePlatformIsPassedThrough) {
   clReleaseProgram(Program);
 }
 
-TEST_F(FakeDriverTest, TimerAndSubGroupAnswersOnlyReplaceUnsupportedCalls) {
-  Fake->configure("timer device=111 host=222");
-  cl_ulong Device = 0, Host = 0;
-  ASSERT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_SUCCESS);
-  EXPECT_EQ(Device, 111u);
-  EXPECT_EQ(Host, 222u);
-  Fake->configure("fail clGetDeviceAndHostTimer err=-30");
-  EXPECT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_INVALID_VALUE);
-  Fake->configure("fail clGetDeviceAndHostTimer err=-59\nfail clGetHostTimer err=-59");
-  EXPECT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_SUCCESS);
-  EXPECT_EQ(Device, Host);
-  EXPECT_EQ(clGetHostTimer(Devices[0], &Host), CL_SUCCESS);
-  EXPECT_GE(Host, Device);
-
+// Timers and sub-groups are answered only where the driver has none and only for devices the
+// layer serves; the platform's host timer resolution and the device's sub-group count then agree.
+TEST_F(FakeDriverTest, TimerAndSubGroupAnswersOnlyForServedDevicesAndAgreeWithQueries) {
   cl_int Error = CL_SUCCESS;
   const char *Source = kManifest;
-  cl_program Program = clCreateProgramWithSource(Contexts[0], 1, &Source, nullptr, &Error);
-  clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr);
-  cl_kernel Kernel = clCreateKernel(Program, "k", &Error);
-  ASSERT_EQ(Error, CL_SUCCESS);
-  size_t Width = 0;
-  Fake->configure("fail clGetKernelSubGroupInfo err=-59");
-  EXPECT_EQ(clGetKernelSubGroupInfo(Kernel, Devices[0], CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
-                                    sizeof(Width), &Width, sizeof(Width), &Width, nullptr),
-            CL_SUCCESS);
-  EXPECT_EQ(Width, 1u);
-  Fake->configure("fail clGetKernelSubGroupInfo err=-48");
-  EXPECT_EQ(clGetKernelSubGroupInfo(Kernel, Devices[0], CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
-                                    sizeof(Width), &Width, sizeof(Width), &Width, nullptr),
-            CL_INVALID_KERNEL);
+  cl_kernel Kernels[2];
+  cl_program Programs[2];
+  for (int I = 0; I < 2; ++I) {
+    Programs[I] = clCreateProgramWithSource(Contexts[I], 1, &Source, nullptr, &Error);
+    clBuildProgram(Programs[I], 0, nullptr, nullptr, nullptr, nullptr);
+    Kernels[I] = clCreateKernel(Programs[I], "k", &Error);
+    ASSERT_EQ(Error, CL_SUCCESS);
+  }
+  auto Timers = [](cl_device_id Device) {
+    cl_ulong DeviceTime = 0, Host = 0, HostAlone = 0;
+    cl_int Both = clGetDeviceAndHostTimer(Device, &DeviceTime, &Host);
+    cl_int Alone = clGetHostTimer(Device, &HostAlone);
+    bool Ordered = Both != CL_SUCCESS || Alone != CL_SUCCESS || HostAlone >= Host;
+    return std::to_string(Both) + " " + std::to_string(Alone) + (Ordered ? "" : " unordered");
+  };
+  auto Width = [&](int I) {
+    size_t Value = 0;
+    cl_int Result = clGetKernelSubGroupInfo(Kernels[I], Devices[I],
+                                            CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
+                                            sizeof(Value), &Value, sizeof(Value), &Value, nullptr);
+    return std::to_string(Result) + " " + std::to_string(Value);
+  };
+  auto Counts = [&](int I) {
+    cl_ulong Resolution = 7;
+    cl_uint SubGroups = 7;
+    clGetPlatformInfo(Platforms[I], CL_PLATFORM_HOST_TIMER_RESOLUTION, sizeof(Resolution),
+                      &Resolution, nullptr);
+    clGetDeviceInfo(Devices[I], CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(SubGroups), &SubGroups,
+                    nullptr);
+    return std::to_string(Resolution) + " " + std::to_string(SubGroups);
+  };
+  const char *TimerFaults = "fail clGetDeviceAndHostTimer err=-59 all\nfail clGetHostTimer err=-59 all";
+  const char *SubGroupFaults = "fail clGetKernelSubGroupInfo err=-59 all";
+  const struct {
+    const char *Fault;
+    std::function<std::string()> Query;
+    const char *Expected;
+  } Cases[] = {
+      {"timer device=111 host=222", [&] { return Timers(Devices[0]); }, "0 0"},
+      {"fail clGetDeviceAndHostTimer err=-30", [&] { return Timers(Devices[1]); }, "-30 0"},
+      {TimerFaults, [&] { return Timers(Devices[0]); }, "-59 -59"},
+      {TimerFaults, [&] { return Timers(Devices[1]); }, "0 0"},
+      {SubGroupFaults, [&] { return Width(0); }, "-59 0"},
+      {SubGroupFaults, [&] { return Width(1); }, "0 1"},
+      {"fail clGetKernelSubGroupInfo err=-48", [&] { return Width(1); }, "-48 0"},
+      {"pass all", [&] { return Counts(0); }, "0 0"},
+      // The fake's device allows work-groups of 256 work-items: as many sub-groups of one.
+      {"pass all", [&] { return Counts(1); }, "1 256"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Fault);
+    Fake->configure(Case.Fault);
+    EXPECT_EQ(Case.Query(), Case.Expected);
+    Fake->configure("pass all");
+  }
   // Argument information of a driver's program stays the driver's answer.
   Fake->configure("fail clGetKernelArgInfo err=-19");
   char Name[16];
-  EXPECT_EQ(clGetKernelArgInfo(Kernel, 0, CL_KERNEL_ARG_NAME, sizeof(Name), Name, nullptr),
+  EXPECT_EQ(clGetKernelArgInfo(Kernels[0], 0, CL_KERNEL_ARG_NAME, sizeof(Name), Name, nullptr),
             CL_KERNEL_ARG_INFO_NOT_AVAILABLE);
-  clReleaseKernel(Kernel);
-  clReleaseProgram(Program);
+  for (int I = 0; I < 2; ++I) {
+    clReleaseKernel(Kernels[I]);
+    clReleaseProgram(Programs[I]);
+  }
 }
 
 TEST_F(FakeDriverTest, SvmPlatformGetsTheExtensionAndSpirv) {
@@ -391,10 +433,13 @@ void checkMemoryLive(const fakecl_launch *Launch, void *Live) {
       Launch->num_indirect_pointers == 1 && Fake.usmInfo(Launch->indirect_pointers[0]).size > 0;
 }
 
-// Releasing a context frees its allocations after the work queued on it, and before the context
-// itself goes.
-TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
+// A context's allocations live while its driver context may be used: the application's last
+// context reference goes without a driver call of the layer's, the context stays known through its
+// queue, and the memory goes only with its last queue, program and kernel, after the work queued
+// there and without waiting for it.
+TEST_F(FakeDriverTest, ContextAllocationsLiveUntilItsLastQueueProgramAndKernel) {
   Fake->configure("deferred on");
+  size_t LiveUsm = Fake->liveObjects("usm");
   cl_int Error = CL_SUCCESS;
   cl_context Context = clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Error);
   cl_command_queue Queue = clCreateCommandQueueWithProperties(Context, Devices[1], nullptr, &Error);
@@ -403,6 +448,7 @@ TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
   ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS);
   cl_kernel Kernel = clCreateKernel(Program, "k", &Error);
   auto SharedAlloc = extensionFunction<AllocFn>(Platforms[1], "clSharedMemAllocTARNO");
+  auto MemFree = extensionFunction<FreeFn>(Platforms[1], "clMemFreeTARNO");
   void *Data = SharedAlloc(Context, Devices[1], nullptr, 64, 0, &Error);
   ASSERT_NE(Data, nullptr);
   clSetKernelArg(Kernel, 0, sizeof(Data), &Data);
@@ -415,20 +461,36 @@ TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
   ASSERT_EQ(clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
                                    nullptr),
             CL_SUCCESS);
+  auto Calls = [&] {
+    std::vector<std::string> Names;
+    for (const std::string &Line : Fake->calls())
+      Names.push_back(Line.substr(0, Line.find('(')));
+    Fake->resetLog();
+    return Names;
+  };
   Fake->resetLog();
   EXPECT_EQ(clReleaseContext(Context), CL_SUCCESS);
-  EXPECT_TRUE(Live) << "the kernel ran on freed memory";
-  std::vector<std::string> Calls;
-  for (const std::string &Line : Fake->calls())
-    Calls.push_back(Line.substr(0, Line.find('(')));
-  EXPECT_EQ(Calls, (std::vector<std::string>{"clRetainCommandQueue", "clFinish",
-                                             "clReleaseCommandQueue", "clSVMFree",
-                                             "clReleaseContext"}));
-  Fake->setKernelBody("k", nullptr);
+  EXPECT_EQ(Calls(), std::vector<std::string>{"clReleaseContext"});
+  cl_context Again = nullptr;
+  clGetCommandQueueInfo(Queue, CL_QUEUE_CONTEXT, sizeof(Again), &Again, nullptr);
+  void *More = SharedAlloc(Again, Devices[1], nullptr, 64, 0, &Error);
+  EXPECT_EQ(Error, CL_SUCCESS) << "the context is still the layer's";
+  EXPECT_EQ(MemFree(Again, More), CL_SUCCESS);
   clReleaseKernel(Kernel);
   clReleaseProgram(Program);
+  EXPECT_EQ(Fake->usmInfo(Data).base, Data);
+  Calls();
   clReleaseCommandQueue(Queue);
-  EXPECT_EQ(Fake->liveObjects("context"), 2u);
+  EXPECT_TRUE(Live) << "the kernel ran on freed memory";
+  // A marker after the queue's last command, and the memory freed after it on a private queue.
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "clEnqueueMarkerWithWaitList", "clRetainEvent",
+                         "clCreateCommandQueueWithProperties", "clEnqueueSVMFree",
+                         "clReleaseCommandQueue", "clReleaseEvent", "clReleaseEvent",
+                         "clReleaseCommandQueue"}));
+  Fake->setKernelBody("k", nullptr);
+  EXPECT_EQ(Fake->liveObjects("usm"), LiveUsm);
+  EXPECT_EQ(Fake->liveObjects("context"), size_t(kPlatforms));
   Fake->configure("deferred off");
 }
 
