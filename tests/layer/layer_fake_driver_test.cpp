@@ -259,6 +259,38 @@ using AllocFn = void *(CL_API_CALL *)(cl_context, cl_device_id, const cl_ulong *
                                       cl_int *);
 using FreeFn = cl_int(CL_API_CALL *)(cl_context, void *);
 
+// Host and shared memory must be usable by the host without mapping: where the devices have only
+// coarse-grained SVM, only device memory is offered.
+TEST_F(FakeDriverTest, HostUsableKindsNeedFineGrainedSvm) {
+  const struct {
+    const char *Function;
+    int Platform;
+    cl_int Expected;
+  } Cases[] = {
+      {"clHostMemAllocTARNO", 1, CL_SUCCESS},   {"clSharedMemAllocTARNO", 1, CL_SUCCESS},
+      {"clDeviceMemAllocTARNO", 1, CL_SUCCESS}, {"clHostMemAllocTARNO", 2, CL_INVALID_OPERATION},
+      {"clSharedMemAllocTARNO", 2, CL_INVALID_OPERATION},
+      {"clDeviceMemAllocTARNO", 2, CL_SUCCESS},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(std::string(Case.Function) + " on platform " + std::to_string(Case.Platform));
+    int P = Case.Platform;
+    cl_int Error = -1;
+    void *Ptr = nullptr;
+    if (std::strcmp(Case.Function, "clHostMemAllocTARNO") == 0)
+      Ptr = extensionFunction<void *(CL_API_CALL *)(cl_context, const cl_ulong *, size_t, cl_uint,
+                                                    cl_int *)>(Platforms[P], Case.Function)(
+          Contexts[P], nullptr, 64, 0, &Error);
+    else
+      Ptr = extensionFunction<AllocFn>(Platforms[P], Case.Function)(Contexts[P], Devices[P],
+                                                                     nullptr, 64, 0, &Error);
+    EXPECT_EQ(Error, Case.Expected);
+    EXPECT_EQ(Ptr != nullptr, Case.Expected == CL_SUCCESS);
+    if (Ptr)
+      extensionFunction<FreeFn>(Platforms[P], "clMemFreeTARNO")(Contexts[P], Ptr);
+  }
+}
+
 // The fake's kernel body keeps the pointer list of each launch.
 void keepPointerList(const fakecl_launch *Launch, void *Lists) {
   auto &Kept = *static_cast<std::vector<std::vector<void *>> *>(Lists);
@@ -392,6 +424,14 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
     EXPECT_EQ(Kernel == nullptr, Code != CL_SUCCESS);
     return Code;
   };
+  // Lists too long to hold make the layers' own containers throw; each layer owns one of these.
+  cl_kernel Owned = clCreateKernel(Program, "set_counter", &Error);
+  const char *Source = kManifest;
+  cl_program Plain = clCreateProgramWithSource(Contexts[1], 1, &Source, nullptr, &Error);
+  clBuildProgram(Plain, 0, nullptr, nullptr, nullptr, nullptr);
+  cl_kernel PlainKernel = clCreateKernel(Plain, "k", &Error);
+  void *Unread = nullptr;
+  size_t Huge = ~size_t(0) & ~(sizeof(void *) - 1);
   const struct {
     const char *Fault;
     std::function<cl_int()> Call;
@@ -407,6 +447,9 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
          EXPECT_EQ(clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Code), nullptr);
          return Code;
        }},
+      {"pass all",
+       [&] { return clSetKernelExecInfo(Owned, CL_KERNEL_EXEC_INFO_SVM_PTRS, Huge, &Unread); }},
+      {"pass all", [&] { return clSetKernelExecInfo(PlainKernel, 0x4203, Huge, &Unread); }},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Fault);
@@ -421,9 +464,126 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
   EXPECT_EQ(Error, CL_SUCCESS);
   EXPECT_EQ(BlockingFree(Contexts[1], Data), CL_SUCCESS);
   clReleaseKernel(Kernel);
+  clReleaseKernel(Owned);
+  clReleaseKernel(PlainKernel);
+  clReleaseProgram(Plain);
   clReleaseCommandQueue(Queue);
   clReleaseProgram(Program);
   Fake->configure("binary-module \"\"");
+}
+
+// What the layers send the driver for calls they take part in, as an ordered log of driver calls:
+// nothing waits on the host, a zero-byte copy is a command of its queue, the caller's own SVM
+// pointer list joins the layer's and an empty one clears it, and a program's variables are freed
+// after the work queued so far.
+TEST_F(FakeDriverTest, DriverCallsFollowTheCallersCallsWithoutWaiting) {
+  Fake->configure("deferred on\nbinary-module \"kernel set_counter args=2\"");
+  size_t LiveUsm = Fake->liveObjects("usm");
+  cl_int Error = CL_SUCCESS;
+  cl_command_queue Queue = clCreateCommandQueueWithProperties(Contexts[1], Devices[1], nullptr,
+                                                              &Error);
+  const char *Source = kManifest;
+  cl_program Plain = clCreateProgramWithSource(Contexts[1], 1, &Source, nullptr, &Error);
+  clBuildProgram(Plain, 0, nullptr, nullptr, nullptr, nullptr);
+  cl_kernel Kernel = clCreateKernel(Plain, "k", &Error);
+  std::vector<char> Spirv = readKernel("program_globals.spv");
+  cl_program Globals = clCreateProgramWithIL(Contexts[1], Spirv.data(), Spirv.size(), &Error);
+  ASSERT_EQ(clBuildProgram(Globals, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS);
+  cl_kernel Setter = clCreateKernel(Globals, "set_counter", &Error);
+  int Value = 1;
+  clSetKernelArg(Setter, 0, sizeof(Value), &Value);
+  auto DeviceAlloc = extensionFunction<AllocFn>(Platforms[1], "clDeviceMemAllocTARNO");
+  auto MemFree = extensionFunction<FreeFn>(Platforms[1], "clMemFreeTARNO");
+  using CopyFn = cl_int(CL_API_CALL *)(cl_command_queue, cl_bool, void *, const void *, size_t,
+                                       cl_uint, const cl_event *, cl_event *);
+  auto Memcpy = extensionFunction<CopyFn>(Platforms[1], "clEnqueueMemcpyTARNO");
+  void *Device = DeviceAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error);
+  void *Svm = clSVMAlloc(Contexts[1], CL_MEM_READ_WRITE, 64, 0);
+  clSetKernelArg(Kernel, 0, sizeof(Device), &Device);
+  std::vector<std::vector<void *>> Lists;
+  Fake->setKernelBody("k", keepPointerList, &Lists);
+  size_t Global = 1;
+  auto Launch = [&] {
+    return clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
+                                  nullptr);
+  };
+  cl_bool On = CL_TRUE, Off = CL_FALSE;
+  void *Own[] = {Svm};
+  cl_event Before = nullptr, Done = nullptr;
+  const struct {
+    const char *What;
+    std::function<void()> Calls;
+    std::vector<std::string> Expected;
+  } Cases[] = {
+      {"zero-byte copy",
+       [&] {
+         clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Before);
+         Fake->resetLog();
+         EXPECT_EQ(Memcpy(Queue, CL_FALSE, Svm, Svm, 0, 1, &Before, &Done), CL_SUCCESS);
+         cl_command_queue Owner = nullptr;
+         cl_int Status = CL_COMPLETE;
+         clGetEventInfo(Done, CL_EVENT_COMMAND_QUEUE, sizeof(Owner), &Owner, nullptr);
+         clGetEventInfo(Done, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status, nullptr);
+         EXPECT_EQ(Owner, Queue);
+         EXPECT_NE(Status, CL_COMPLETE);
+       },
+       {"clEnqueueMarkerWithWaitList", "clGetEventInfo", "clGetEventInfo"}},
+      {"own list and indirect device access",
+       [&] {
+         clSetKernelExecInfo(Kernel, 0x4201, sizeof(On), &On);
+         clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS, sizeof(Own), Own);
+         Launch();
+       },
+       {"clSetKernelExecInfo", "clEnqueueNDRangeKernel"}},
+      {"empty own list, no indirect access",
+       [&] {
+         clSetKernelExecInfo(Kernel, 0x4201, sizeof(Off), &Off);
+         clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS, 0, Own);
+         Launch();
+         clFinish(Queue);
+       },
+       {"clSetKernelExecInfo", "clEnqueueNDRangeKernel", "clFinish"}},
+      {"program release with its kernel queued",
+       [&] {
+         clEnqueueNDRangeKernel(Queue, Setter, 1, nullptr, &Global, nullptr, 0, nullptr, nullptr);
+         Fake->resetLog();
+         clReleaseKernel(Setter);
+         clReleaseProgram(Globals);
+       },
+       // The kernel's hold on its program, the executable; then a marker in each queue of the
+       // context (with one left by a queue an earlier test released), the block's free on a
+       // private queue after them (which the layer below marks too, as it holds memory in the
+       // context), and the program variables' hold on the context; the program last.
+       {"clReleaseKernel", "clReleaseProgram", "clReleaseProgram", "clRetainCommandQueue",
+        "clRetainEvent", "clEnqueueMarkerWithWaitList", "clCreateCommandQueueWithProperties",
+        "clEnqueueSVMFree", "clEnqueueMarkerWithWaitList", "clReleaseCommandQueue",
+        "clReleaseCommandQueue", "clReleaseEvent", "clReleaseEvent", "clReleaseContext",
+        "clReleaseProgram"}},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    Fake->resetLog();
+    Case.Calls();
+    std::vector<std::string> Names;
+    for (const std::string &Line : Fake->calls())
+      Names.push_back(Line.substr(0, Line.find('(')));
+    EXPECT_EQ(Names, Case.Expected);
+  }
+  std::vector<std::vector<void *>> Expected = {
+      std::min(Device, Svm) == Device ? std::vector<void *>{Device, Svm}
+                                      : std::vector<void *>{Svm, Device},
+      {}};
+  EXPECT_EQ(Lists, Expected);
+  Fake->setKernelBody("k", nullptr);
+  clReleaseEvent(Before);
+  clReleaseEvent(Done);
+  clReleaseKernel(Kernel);
+  clReleaseProgram(Plain);
+  clReleaseCommandQueue(Queue);
+  MemFree(Contexts[1], Device);
+  clSVMFree(Contexts[1], Svm);
+  EXPECT_EQ(Fake->liveObjects("usm"), LiveUsm) << "the program's variables were not freed";
+  Fake->configure("deferred off\nbinary-module \"\"");
 }
 
 // The fake's kernel body notes whether the memory it was given is still allocated.

@@ -127,6 +127,9 @@ TEST_F(UsmTest, BadAllocationRequestsGetErrorCodes) {
   cl_int Error = CL_SUCCESS;
   EXPECT_EQ(alloc(kTypeDevice, 64, 24, &Error), nullptr);
   EXPECT_EQ(Error, CL_INVALID_VALUE);
+  // Each alignment costs its size again in over-allocation: beyond 64 KiB it is refused.
+  EXPECT_EQ(alloc(kTypeDevice, 64, 1u << 31, &Error), nullptr);
+  EXPECT_EQ(Error, CL_INVALID_VALUE);
   EXPECT_EQ(alloc(kTypeShared, 0, 0, &Error), nullptr);
   EXPECT_EQ(Error, CL_INVALID_BUFFER_SIZE);
   cl_ulong MaxAlloc = 0;

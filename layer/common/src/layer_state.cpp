@@ -301,12 +301,31 @@ cl_int hookReleaseCommandQueue(cl_command_queue Queue) {
     cl_event Marker = nullptr;
     if (layerHoldsMemory(Erased->Context) &&
         gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) == CL_SUCCESS) {
-      ExclusiveLock Guard(State.Lock);
-      auto It = State.Contexts.find(Erased->Context);
-      if (It != State.Contexts.end())
-        It->second.Released.push_back(Marker);
-      else
-        gNext.clReleaseEvent(Marker);
+      std::vector<cl_event> Done;
+      {
+        ExclusiveLock Guard(State.Lock);
+        auto It = State.Contexts.find(Erased->Context);
+        if (It != State.Contexts.end()) {
+          // Markers already reached need no keeping: queues may come and go all day long.
+          std::vector<cl_event> &Kept = It->second.Released;
+          for (auto M = Kept.begin(); M != Kept.end();) {
+            cl_int Status = CL_QUEUED;
+            gNext.clGetEventInfo(*M, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status,
+                                 nullptr);
+            if (Status == CL_COMPLETE) {
+              Done.push_back(*M);
+              M = Kept.erase(M);
+            } else {
+              ++M;
+            }
+          }
+          Kept.push_back(Marker);
+        } else {
+          Done.push_back(Marker);
+        }
+      }
+      for (cl_event Event : Done)
+        gNext.clReleaseEvent(Event);
     }
     dropChild(Erased->Context);
   }
