@@ -41,21 +41,31 @@ uint64_t contextGeneration(UsmState &State, cl_context Context) {
 // The SVM pointer list the driver needs: the caller's own SVM pointers, the named pointers (as
 // allocation bases where known) and every live allocation of the kinds the kernel may reach
 // indirectly. The caller holds the lock exclusively.
+// The caller's list comes first and as it was given, so that a plain program's list reaches the
+// driver unchanged; the layer's own pointers follow, sorted, without repeating any.
 std::vector<void *> svmPointerList(UsmState &State, const KernelRecord &Record) {
-  std::vector<void *> List = Record.CallerPointers;
+  std::vector<void *> Own;
   for (void *Ptr : Record.IndirectPointers) {
     auto *Found = findAllocation(State, Ptr);
-    List.push_back(Found ? Found->second.Base : Ptr);
+    Own.push_back(Found ? Found->second.Base : Ptr);
   }
-  std::sort(List.begin(), List.end());
+  std::sort(Own.begin(), Own.end());
   if (Record.IndirectKinds) {
     const std::vector<void *> &Bases =
         contextPointers(State.PerContext[Record.Context], Record.IndirectKinds);
-    size_t Named = List.size();
-    List.insert(List.end(), Bases.begin(), Bases.end());
-    std::inplace_merge(List.begin(), List.begin() + Named, List.end());
+    size_t Named = Own.size();
+    Own.insert(Own.end(), Bases.begin(), Bases.end());
+    std::inplace_merge(Own.begin(), Own.begin() + Named, Own.end());
   }
-  List.erase(std::unique(List.begin(), List.end()), List.end());
+  Own.erase(std::unique(Own.begin(), Own.end()), Own.end());
+  if (Record.CallerPointers.empty())
+    return Own;
+  std::vector<void *> List = Record.CallerPointers;
+  std::vector<void *> Given = Record.CallerPointers;
+  std::sort(Given.begin(), Given.end());
+  for (void *Ptr : Own)
+    if (!std::binary_search(Given.begin(), Given.end(), Ptr))
+      List.push_back(Ptr);
   return List;
 }
 
