@@ -644,9 +644,8 @@ TEST_F(FakeDriverTest, ContextAllocationsLiveUntilItsLastQueueProgramAndKernel) 
   EXPECT_TRUE(Live) << "the kernel ran on freed memory";
   // A marker after the queue's last command, and the memory freed after it on a private queue.
   EXPECT_EQ(Calls(), (std::vector<std::string>{
-                         "clEnqueueMarkerWithWaitList", "clRetainEvent",
-                         "clCreateCommandQueueWithProperties", "clEnqueueSVMFree",
-                         "clReleaseCommandQueue", "clReleaseEvent", "clReleaseEvent",
+                         "clEnqueueMarkerWithWaitList", "clCreateCommandQueueWithProperties",
+                         "clEnqueueSVMFree", "clReleaseCommandQueue", "clReleaseEvent",
                          "clReleaseCommandQueue"}));
   Fake->setKernelBody("k", nullptr);
   EXPECT_EQ(Fake->liveObjects("usm"), LiveUsm);

@@ -42,19 +42,31 @@ void contextGone(cl_context Context, std::optional<ContextRecord> Record) {
 }
 
 // The context's queues, retained under the lock so that none is destroyed meanwhile, and its
-// released queues' markers, retained too.
-void retainContextWork(cl_context Context, std::vector<cl_command_queue> &Queues,
-                       std::vector<cl_event> &Markers) {
+// released queues' markers, retained too; the first failure to retain one, or CL_SUCCESS (what
+// was retained is in the lists all the same).
+cl_int retainContextWork(cl_context Context, std::vector<cl_command_queue> &Queues,
+                         std::vector<cl_event> &Markers) {
   LayerState &State = layerState();
   SharedLock Guard(State.Lock);
+  cl_int Result = CL_SUCCESS;
   for (auto &[Queue, Record] : State.Queues)
-    if (Record.Context == Context && gNext.clRetainCommandQueue(Queue) == CL_SUCCESS)
-      Queues.push_back(Queue);
+    if (Record.Context == Context) {
+      cl_int Error = gNext.clRetainCommandQueue(Queue);
+      if (Error == CL_SUCCESS)
+        Queues.push_back(Queue);
+      else if (Result == CL_SUCCESS)
+        Result = Error;
+    }
   auto It = State.Contexts.find(Context);
   if (It != State.Contexts.end())
-    for (cl_event Marker : It->second.Released)
-      if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
+    for (cl_event Marker : It->second.Released) {
+      cl_int Error = gNext.clRetainEvent(Marker);
+      if (Error == CL_SUCCESS)
         Markers.push_back(Marker);
+      else if (Result == CL_SUCCESS)
+        Result = Error;
+    }
+  return Result;
 }
 
 void releaseAll(const std::vector<cl_command_queue> &Queues, const std::vector<cl_event> &Events) {
@@ -89,28 +101,10 @@ void dropChild(cl_context Context) {
 }
 
 cl_int finishContextQueues(cl_context Context) {
-  LayerState &State = layerState();
   std::vector<cl_command_queue> Queues;
   std::vector<cl_event> Markers;
-  cl_int Result = CL_SUCCESS;
-  {
-    // Retained under the lock, so that no queue is destroyed before it is finished.
-    ExclusiveLock Guard(State.Lock);
-    for (auto &[Queue, Record] : State.Queues) {
-      if (Record.Context != Context)
-        continue;
-      cl_int Error = gNext.clRetainCommandQueue(Queue);
-      if (Error == CL_SUCCESS)
-        Queues.push_back(Queue);
-      else if (Result == CL_SUCCESS)
-        Result = Error;
-    }
-    auto It = State.Contexts.find(Context);
-    if (It != State.Contexts.end())
-      for (cl_event Marker : It->second.Released)
-        if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
-          Markers.push_back(Marker);
-  }
+  // A queue or marker that cannot be held cannot be waited for: that is a failure.
+  cl_int Result = retainContextWork(Context, Queues, Markers);
   for (cl_command_queue Queue : Queues) {
     cl_int Error = gNext.clFinish(Queue);
     if (Result == CL_SUCCESS)
@@ -130,29 +124,32 @@ void freeAfterQueuedWork(cl_context Context, cl_device_id Device, std::vector<vo
   if (Bases.empty())
     return;
   std::vector<cl_command_queue> Queues;
-  std::vector<cl_event> Markers;
-  retainContextWork(Context, Queues, Markers);
-  for (cl_event Marker : Released)
-    if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
-      Markers.push_back(Marker);
+  std::vector<cl_event> Markers; // retained here
+  bool Ordered = retainContextWork(Context, Queues, Markers) == CL_SUCCESS;
   for (cl_command_queue Queue : Queues) {
     cl_event Marker = nullptr;
     if (gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) == CL_SUCCESS)
       Markers.push_back(Marker);
     else
-      gNext.clFinish(Queue); // without a marker, only waiting keeps the order
+      Ordered = false;
   }
+  std::vector<cl_event> WaitList = Markers;
+  WaitList.insert(WaitList.end(), Released.begin(), Released.end()); // the caller's to keep
   cl_int Error = CL_SUCCESS;
   cl_command_queue Private =
-      gNext.clCreateCommandQueueWithProperties(Context, Device, nullptr, &Error);
+      Ordered ? gNext.clCreateCommandQueueWithProperties(Context, Device, nullptr, &Error)
+              : nullptr;
   if (Private)
     Error = gNext.clEnqueueSVMFree(Private, static_cast<cl_uint>(Bases.size()), Bases.data(),
-                                   nullptr, nullptr, static_cast<cl_uint>(Markers.size()),
-                                   Markers.empty() ? nullptr : Markers.data(), nullptr);
+                                   nullptr, nullptr, static_cast<cl_uint>(WaitList.size()),
+                                   WaitList.empty() ? nullptr : WaitList.data(), nullptr);
   if (!Private || Error != CL_SUCCESS) {
-    // The memory goes whatever happens; only its time may come later than asked.
-    if (!Markers.empty())
-      gNext.clWaitForEvents(static_cast<cl_uint>(Markers.size()), Markers.data());
+    // The memory goes whatever happens, after waiting for what can be waited for: only its
+    // time may come later than asked.
+    for (cl_command_queue Queue : Queues)
+      gNext.clFinish(Queue);
+    if (!WaitList.empty())
+      gNext.clWaitForEvents(static_cast<cl_uint>(WaitList.size()), WaitList.data());
     for (void *Base : Bases)
       gNext.clSVMFree(Context, Base);
   }
@@ -299,8 +296,10 @@ cl_int hookReleaseCommandQueue(cl_command_queue Queue) {
   }
   if (Erased) {
     cl_event Marker = nullptr;
-    if (layerHoldsMemory(Erased->Context) &&
-        gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) == CL_SUCCESS) {
+    bool Holds = layerHoldsMemory(Erased->Context);
+    if (Holds && gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) != CL_SUCCESS)
+      gNext.clFinish(Queue); // without a marker, only waiting keeps the memory safe
+    if (Marker) {
       std::vector<cl_event> Done;
       {
         ExclusiveLock Guard(State.Lock);
@@ -309,7 +308,7 @@ cl_int hookReleaseCommandQueue(cl_command_queue Queue) {
           // Markers already reached need no keeping: queues may come and go all day long.
           std::vector<cl_event> &Kept = It->second.Released;
           for (auto M = Kept.begin(); M != Kept.end();) {
-            cl_int Status = CL_QUEUED;
+            cl_int Status = CL_QUEUED; // kept when its state is unknown
             gNext.clGetEventInfo(*M, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status,
                                  nullptr);
             if (Status == CL_COMPLETE) {
