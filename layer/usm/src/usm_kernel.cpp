@@ -69,46 +69,76 @@ std::vector<void *> svmPointerList(UsmState &State, const KernelRecord &Record) 
   return List;
 }
 
+// The one sorted set a kernel's list is when it reaches one kind of allocation and nothing else
+// (null when the context has none yet); the caller holds the lock.
+const std::vector<void *> *singleKindList(UsmState &State, const KernelRecord &Record) {
+  static const std::vector<void *> *const None = new std::vector<void *>();
+  auto Context = State.PerContext.find(Record.Context);
+  for (unsigned Kind = 0; Kind < kAllocKinds; ++Kind)
+    if (Record.IndirectKinds == 1u << Kind)
+      return Context == State.PerContext.end() ? None : &Context->second.Bases[Kind];
+  return Record.IndirectKinds == 0 ? None : nullptr;
+}
+
 // Sends the kernel's list when allocations or its settings changed since the last one. An
-// unchanged launch costs a shared lock and one comparison; another context's allocations never
-// count. An empty list is sent only to clear one sent before.
+// unchanged launch costs a shared lock and two comparisons; another context's allocations never
+// count. A list that is one context's set of one kind goes to the driver as it is, under the
+// shared lock (the call neither waits nor calls back); others are built under the exclusive one.
+// An empty list is sent only to clear one sent before.
 cl_int pushIndirectPointers(cl_kernel Kernel) {
   LayerState &Layer = layerState();
   UsmState &State = usmState();
+  uint64_t Settings = 0, Generation = 0;
+  bool NonEmpty = false;
+  cl_int Error = CL_SUCCESS;
+  void *None = nullptr; // the driver wants a value even for an empty list
+  auto Send = [&](const std::vector<void *> &List, bool SentBefore) {
+    NonEmpty = !List.empty();
+    if (!NonEmpty && !SentBefore)
+      return CL_SUCCESS;
+    return gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
+                                     List.size() * sizeof(void *),
+                                     List.empty() ? &None : List.data());
+  };
   {
     SharedLock Guard(Layer.Lock);
     auto It = State.Kernels.find(Kernel);
     if (It == State.Kernels.end())
       return CL_SUCCESS;
     const KernelRecord &Record = It->second;
-    if (Record.ListSent && Record.SentGeneration == contextGeneration(State, Record.Context))
+    Settings = Record.Settings;
+    Generation = contextGeneration(State, Record.Context);
+    if (Record.SentSettings == Settings && Record.SentGeneration == Generation)
       return CL_SUCCESS;
+    const std::vector<void *> *Single = nullptr;
+    if (Record.CallerPointers.empty() && Record.IndirectPointers.empty() &&
+        (Single = singleKindList(State, Record)))
+      Error = Send(*Single, Record.SentNonEmpty);
+    else
+      Settings = 0; // built below
   }
-  std::vector<void *> List;
-  {
-    ExclusiveLock Guard(Layer.Lock);
-    auto It = State.Kernels.find(Kernel);
-    if (It == State.Kernels.end())
-      return CL_SUCCESS;
-    KernelRecord &Record = It->second;
-    List = svmPointerList(State, Record);
-    bool Needed = !List.empty() || Record.SentNonEmpty;
-    Record.ListSent = true;
-    Record.SentNonEmpty = !List.empty();
-    Record.SentGeneration = contextGeneration(State, Record.Context);
-    if (!Needed)
-      return CL_SUCCESS;
-  }
-  void *None = nullptr; // the driver wants a value even for an empty list
-  cl_int Error = gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
-                                           List.size() * sizeof(void *),
-                                           List.empty() ? &None : List.data());
-  if (Error != CL_SUCCESS) {
-    ExclusiveLock Guard(Layer.Lock);
-    if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end()) {
-      It->second.ListSent = false;
-      It->second.SentNonEmpty = true; // unknown: clear it next time if need be
+  if (Settings == 0) {
+    std::vector<void *> List;
+    bool SentBefore = false;
+    {
+      ExclusiveLock Guard(Layer.Lock);
+      auto It = State.Kernels.find(Kernel);
+      if (It == State.Kernels.end())
+        return CL_SUCCESS;
+      Settings = It->second.Settings;
+      Generation = contextGeneration(State, It->second.Context);
+      List = svmPointerList(State, It->second);
+      SentBefore = It->second.SentNonEmpty;
     }
+    Error = Send(List, SentBefore);
+  }
+  ExclusiveLock Guard(Layer.Lock);
+  if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end()) {
+    KernelRecord &Record = It->second;
+    // Changes made meanwhile have a newer count or generation: they are sent next time.
+    Record.SentSettings = Error == CL_SUCCESS ? Settings : 0;
+    Record.SentGeneration = Generation;
+    Record.SentNonEmpty = Error == CL_SUCCESS ? NonEmpty : true; // unknown: clear it next time
   }
   return Error;
 }
@@ -159,7 +189,7 @@ cl_int hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t
           return CL_SUCCESS;
         Record.IndirectKinds = Kinds;
       }
-      Record.ListSent = false;
+      ++Record.Settings;
       return CL_SUCCESS;
     }
   }
@@ -185,7 +215,7 @@ cl_int hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Kernel, cl_uin
 cl_int trackKernel(cl_kernel Kernel, const KernelRecord *Template) {
   KernelRecord Record = Template ? *Template : KernelRecord();
   Record.RefCount = 1;
-  Record.ListSent = false;
+  Record.SentSettings = 0;
   Record.SentNonEmpty = Template != nullptr; // a clone carries the source's list
   cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
                                        &Record.Context, nullptr);

@@ -38,11 +38,12 @@ struct KernelRecord {
   std::vector<void *> CallerPointers;
   std::vector<void *> IndirectPointers;
   unsigned IndirectKinds = 0; // bit 1 << AllocKind for each kind reachable indirectly
-  // The context's allocation generation whose pointer list the driver last got; the list is
-  // sent again only when allocations or the kernel's settings changed since.
-  bool ListSent = false;
-  bool SentNonEmpty = false;
+  // The list is sent again only when the kernel's settings (counted by Settings) or its
+  // context's allocations changed since the driver last got one.
+  uint64_t Settings = 1;
+  uint64_t SentSettings = 0;
   uint64_t SentGeneration = 0;
+  bool SentNonEmpty = false;
 };
 
 struct ProgramCount {
