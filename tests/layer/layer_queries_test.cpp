@@ -72,6 +72,11 @@ TEST_F(QueriesTest, SubGroupsOfOneOnADeviceWithoutSubGroups) {
                                     sizeof(Local), Local, sizeof(Count), &Count, nullptr),
             CL_SUCCESS);
   EXPECT_EQ(Count, 32u);
+  const size_t Overflowing[2] = {size_t(1) << 40, size_t(1) << 40};
+  EXPECT_EQ(clGetKernelSubGroupInfo(Scale, Env.Device, CL_KERNEL_SUB_GROUP_COUNT_FOR_NDRANGE,
+                                    sizeof(Overflowing), Overflowing, sizeof(Count), &Count,
+                                    nullptr),
+            CL_INVALID_VALUE);
   EXPECT_EQ(clGetKernelSubGroupInfo(Scale, Env.Device, CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
                                     0, nullptr, sizeof(Count), &Count, nullptr),
             CL_INVALID_VALUE);

@@ -54,7 +54,8 @@ cl_int subGroupCount(cl_device_id Device, size_t Size, void *Value, size_t *Size
     if ((Error = gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_WORK_GROUP_SIZE, sizeof(GroupSize),
                                        &GroupSize, nullptr)) != CL_SUCCESS)
       return Error;
-    return answerValue(Size, Value, SizeRet, static_cast<cl_uint>(GroupSize));
+    cl_uint Count = GroupSize > CL_UINT_MAX ? CL_UINT_MAX : static_cast<cl_uint>(GroupSize);
+    return answerValue(Size, Value, SizeRet, Count);
   }
   return gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, Size, Value, SizeRet);
 }
@@ -243,7 +244,8 @@ cl_int hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
     size_t Count = 1;
     auto Local = static_cast<const size_t *>(Input);
     for (size_t I = 0; I < InputSize / sizeof(size_t); ++I)
-      Count *= Local[I];
+      if (__builtin_mul_overflow(Count, Local[I], &Count))
+        return CL_INVALID_VALUE; // no work-group is that large
     return answerValue(Size, Value, SizeRet, Count);
   }
   case CL_KERNEL_MAX_NUM_SUB_GROUPS: {
