@@ -120,6 +120,7 @@ int devicePart(Scale S, HostPlugin &Plugin) {
             std::string("launch, ") + L.Name + " live allocations (baseline: plugin at 10)", P.A,
             At10.A);
   }
+  Ok &= layerChurnRows(S, D);
   closeDirectDriver(D);
   return Ok ? 0 : 5;
 }

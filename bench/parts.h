@@ -19,6 +19,10 @@ int fakeDriverPart(Scale S, const std::string &Variant, HostPlugin &Plugin,
 // Launches, transfers, allocation and concurrency on the real device through the layer.
 int devicePart(Scale S, HostPlugin &Plugin);
 
+// Launch cost in contexts of its own, against allocations churned in the same or another
+// context (the shared-memory layer's rows of the device part); false when a call failed.
+bool layerChurnRows(Scale S, const DirectDriver &D);
+
 // Two loads of the image with Count regions, split into the driver's time and the rest. The
 // driver clock layer must sit directly above the driver.
 int loadPart(int Count, bool DeviceLibraries, HostPlugin &Plugin);

@@ -7,20 +7,20 @@ find_package(SPIRV-Tools CONFIG REQUIRED)
 get_target_property(LAYER_FUZZ_SPIRV_TOOLS SPIRV-Tools-static IMPORTED_LOCATION_RELEASE)
 
 set(LAYER_FUZZ_SOURCES
-  ${PROJECT_SOURCE_DIR}/layer/src/spirv_check.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/spirv_block_order.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/isolated_call.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/llvm_support.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/module_finalize.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/globals_parameter.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/constant_image.cpp
-  ${PROJECT_SOURCE_DIR}/layer/src/generic_builtins.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/spirv_check.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/spirv_block_order.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/spirv_translate.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/isolated_call.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/module_cache.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/llvm_support.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/module_finalize.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/globals_parameter.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/constant_image.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/src/generic_builtins.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/layer_spirv_fuzzer.cpp)
 set(LAYER_FUZZ_FLAGS -std=c++17 -g -O1 -fno-omit-frame-pointer -fno-rtti
   -fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined
-  -I${PROJECT_SOURCE_DIR}/layer/src -isystem ${LLVM_INCLUDE_DIRS}
+  -I${PROJECT_SOURCE_DIR}/layer/spirv/src -I${PROJECT_SOURCE_DIR}/layer/common/src -isystem ${LLVM_INCLUDE_DIRS}
   ${FUZZ_LLVM_DEFINITIONS}) # the translator's headers are in the default path
 
 set(LAYER_FUZZ_DIR ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv)

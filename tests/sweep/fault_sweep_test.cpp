@@ -141,6 +141,13 @@ const AllowanceRule LayerRules[] = {
     // the queues failed: nothing holds them any more.
     {"clRetainCommandQueue", "unregister_lib", StepMayPass},
     {"clFinish", "unregister_lib", StepMayPass},
+    // What orders the layer's frees behind queued work without waiting (markers, their state,
+    // a private queue and its free command): without it the layer waits on the host instead.
+    {"clEnqueueMarkerWithWaitList", "", StepMayPass},
+    {"clGetEventInfo", "", StepMayPass},
+    {"clRetainEvent", "unregister_lib", StepMayPass},
+    {"clCreateCommandQueueWithProperties", "unregister_lib", StepMayPass},
+    {"clEnqueueSVMFree", "unregister_lib", StepMayPass},
 };
 
 unsigned allowanceFor(const std::string &Function, const std::string &Step, bool Layered) {

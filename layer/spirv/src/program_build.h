@@ -13,13 +13,14 @@ struct ExecutableBuild {
 };
 
 // Builds Bitcode for Devices; the log of every step is appended to Log. On success the globals
-// block is registered as program memory of the context.
+// block holds a reference to the context until releaseExecutable.
 cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devices,
                        const std::string &Bitcode, const std::string &Options,
                        ExecutableBuild &Result, std::string &Log);
 
-// Releases what buildExecutable made, after the context's queued work has finished.
-void releaseExecutable(cl_context Context, ExecutableBuild &Build);
+// Releases what buildExecutable made; the variables' block is freed after the work queued in the
+// context so far, without waiting for it.
+void releaseExecutable(cl_context Context, cl_device_id Device, ExecutableBuild &Build);
 
 // The build options worth passing to the driver for a bitcode program.
 std::string driverBuildOptions(const std::string &Options, std::string &Log);

@@ -2,13 +2,30 @@
 #include "kernel_hooks.h"
 
 #include "device_caps.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
 #include "layer_state.h"
 #include "program_registry.h"
 
 #include <cstring>
 
+std::map<cl_kernel, KernelRecord> &kernelRecords() {
+  static auto *Records = new std::map<cl_kernel, KernelRecord>(); // until the process ends
+  return *Records;
+}
+
 namespace {
+
+// The caller's SVM pointer list with the program's variables added: the driver must know the
+// block whichever way the code reaches it.
+cl_int sendPointerList(cl_kernel Kernel, void *GlobalsBlock, const void *const *Pointers,
+                       size_t Count) {
+  std::vector<const void *> List(Pointers, Pointers + Count);
+  if (GlobalsBlock)
+    List.push_back(GlobalsBlock);
+  return gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
+                                   List.size() * sizeof(void *), List.data());
+}
 
 // Keeps the record of a new kernel and gives it its hidden argument. A kernel that cannot be set
 // up is released, and its creation fails with the driver's error: launched, it would fail or
@@ -17,16 +34,16 @@ cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templ
   KernelRecord Record = Template ? *Template : KernelRecord();
   Record.RefCount = 1;
   Record.LayerProgram = Owner;
-  Record.ListSent = false;
-  cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
-                                       &Record.Context, nullptr);
+  cl_int Error = CL_SUCCESS;
   KernelAttachment Attachment;
   std::string Name;
-  if (Error == CL_SUCCESS && Owner && (Error = kernelFunctionName(Kernel, Name)) == CL_SUCCESS &&
+  if (Owner && (Error = kernelFunctionName(Kernel, Name)) == CL_SUCCESS &&
       (Error = attachKernel(Owner, Name, Attachment)) == CL_SUCCESS &&
-      Attachment.HiddenArgument &&
-      (Error = gNext.clSetKernelArgSVMPointer(Kernel, Attachment.HiddenArgument - 1,
-                                              Attachment.GlobalsBlock)) != CL_SUCCESS)
+      ((Attachment.HiddenArgument &&
+        (Error = gNext.clSetKernelArgSVMPointer(Kernel, Attachment.HiddenArgument - 1,
+                                                Attachment.GlobalsBlock)) != CL_SUCCESS) ||
+       (Attachment.GlobalsBlock &&
+        (Error = sendPointerList(Kernel, Attachment.GlobalsBlock, nullptr, 0)) != CL_SUCCESS)))
     detachKernel(Owner);
   if (Error != CL_SUCCESS) {
     gNext.clReleaseKernel(Kernel);
@@ -34,9 +51,10 @@ cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templ
   }
   Record.GlobalsBlock = Attachment.GlobalsBlock;
   Record.HiddenArgument = Attachment.HiddenArgument;
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  State.Kernels[Kernel] = Record;
+  if (!Owner)
+    return CL_SUCCESS; // a driver's kernel: nothing to keep
+  std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+  kernelRecords()[Kernel] = Record;
   return CL_SUCCESS;
 }
 
@@ -48,13 +66,12 @@ cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
 
 // The index of a kernel's hidden argument plus one, or 0.
 cl_uint hiddenArgument(cl_kernel Kernel) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Kernels.find(Kernel);
-  return It == State.Kernels.end() ? 0 : It->second.HiddenArgument;
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? 0 : It->second.HiddenArgument;
 }
 
-cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
+cl_int hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
                                     const void *Value) {
   cl_uint Hidden = hiddenArgument(Kernel);
   if (Hidden && Index >= Hidden - 1)
@@ -62,7 +79,7 @@ cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size
   return gNext.clSetKernelArg(Kernel, Index, Size, Value);
 }
 
-cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
+cl_kernel hookCreateKernel(cl_program Program, const char *Name,
                                        cl_int *ErrcodeRet) {
   cl_program Source = nullptr;
   bool Owned = false;
@@ -75,9 +92,9 @@ cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
   return Kernel;
 }
 
-cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel);
+cl_int hookReleaseKernel(cl_kernel Kernel);
 
-cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
+cl_int hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
                                               cl_kernel *Kernels, cl_uint *NumKernelsRet) {
   cl_program Source = nullptr;
   bool Owned = false;
@@ -102,17 +119,16 @@ cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKer
   return CL_SUCCESS;
 }
 
-cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
+cl_kernel hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   cl_kernel Clone = gNext.clCloneKernel(Source, ErrcodeRet);
   if (!Clone)
     return nullptr;
   KernelRecord Template;
   bool Known = false;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Source);
-    if ((Known = It != State.Kernels.end()))
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Source);
+    if ((Known = It != kernelRecords().end()))
       Template = It->second;
   }
   cl_int Error =
@@ -120,27 +136,25 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   return Error == CL_SUCCESS ? Clone : failKernel(Error, ErrcodeRet);
 }
 
-cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
+cl_int hookRetainKernel(cl_kernel Kernel) {
   cl_int Error = gNext.clRetainKernel(Kernel);
   if (Error == CL_SUCCESS) {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Kernel);
-    if (It != State.Kernels.end())
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Kernel);
+    if (It != kernelRecords().end())
       ++It->second.RefCount;
   }
   return Error;
 }
 
-cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
+cl_int hookReleaseKernel(cl_kernel Kernel) {
   cl_program Owner = nullptr;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Kernel);
-    if (It != State.Kernels.end() && --It->second.RefCount == 0) {
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Kernel);
+    if (It != kernelRecords().end() && --It->second.RefCount == 0) {
       Owner = It->second.LayerProgram;
-      State.Kernels.erase(It);
+      kernelRecords().erase(It);
     }
   }
   cl_int Error = gNext.clReleaseKernel(Kernel);
@@ -151,7 +165,7 @@ cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
 
 } // namespace
 
-cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value) {
+cl_int hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value) {
   cl_uint Hidden = hiddenArgument(Kernel);
   if (Hidden && Index >= Hidden - 1)
     return CL_INVALID_ARG_INDEX;
@@ -160,14 +174,31 @@ cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, c
 
 namespace {
 
-cl_program ownerProgram(cl_kernel Kernel) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Kernels.find(Kernel);
-  return It == State.Kernels.end() ? nullptr : It->second.LayerProgram;
+void *globalsBlock(cl_kernel Kernel) {
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? nullptr : It->second.GlobalsBlock;
 }
 
-cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
+// A caller's SVM pointer list replaces the one the layer sent: the program's variables join it.
+cl_int hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,
+                                         const void *Value) {
+  void *Block = Param == CL_KERNEL_EXEC_INFO_SVM_PTRS ? globalsBlock(Kernel) : nullptr;
+  if (!Block)
+    return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
+  if (Size % sizeof(void *) != 0 || (Size != 0 && !Value))
+    return CL_INVALID_VALUE;
+  return sendPointerList(Kernel, Block, static_cast<const void *const *>(Value),
+                         Size / sizeof(void *));
+}
+
+cl_program ownerProgram(cl_kernel Kernel) {
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? nullptr : It->second.LayerProgram;
+}
+
+cl_int hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
   if (Param == CL_KERNEL_PROGRAM)
     if (cl_program Owner = ownerProgram(Kernel))
@@ -179,7 +210,7 @@ cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, siz
 }
 
 // Argument details the driver cannot give for bitcode programs come from the module.
-cl_int CL_API_CALL hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kernel_arg_info Param,
+cl_int hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kernel_arg_info Param,
                                         size_t Size, void *Value, size_t *SizeRet) {
   cl_int Error = gNext.clGetKernelArgInfo(Kernel, Index, Param, Size, Value, SizeRet);
   if (Error != CL_KERNEL_ARG_INFO_NOT_AVAILABLE && Error != CL_INVALID_OPERATION)
@@ -231,15 +262,14 @@ std::string kernelFunctionName(cl_kernel Kernel) {
 }
 
 void installKernelHooks(cl_icd_dispatch &Table) {
-  Table.clCreateKernel = hookCreateKernel;
-  Table.clCreateKernelsInProgram = hookCreateKernelsInProgram;
-  Table.clCloneKernel = hookCloneKernel;
-  Table.clRetainKernel = hookRetainKernel;
-  Table.clReleaseKernel = hookReleaseKernel;
-  Table.clGetKernelInfo = hookGetKernelInfo;
-  Table.clGetKernelArgInfo = hookGetKernelArgInfo;
-  Table.clSetKernelArg = hookSetKernelArg;
-  Table.clSetKernelArgSVMPointer = hookSetKernelArgSVMPointer;
-  Table.clSetKernelExecInfo = hookSetKernelExecInfo;
-  Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
+  Table.clCreateKernel = guarded<hookCreateKernel>;
+  Table.clCreateKernelsInProgram = guarded<hookCreateKernelsInProgram>;
+  Table.clCloneKernel = guarded<hookCloneKernel>;
+  Table.clRetainKernel = guarded<hookRetainKernel>;
+  Table.clReleaseKernel = guarded<hookReleaseKernel>;
+  Table.clGetKernelInfo = guarded<hookGetKernelInfo>;
+  Table.clGetKernelArgInfo = guarded<hookGetKernelArgInfo>;
+  Table.clSetKernelArg = guarded<hookSetKernelArg>;
+  Table.clSetKernelArgSVMPointer = guarded<hookSetKernelArgSVMPointer>;
+  Table.clSetKernelExecInfo = guarded<hookSetKernelExecInfo>;
 }

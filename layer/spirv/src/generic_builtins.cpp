@@ -46,7 +46,8 @@ std::string builtinLibraryPath() {
 
 // Names of the functions the library defines, read once (lazily: no bodies are loaded).
 const std::set<std::string> &libraryFunctions() {
-  static const std::set<std::string> Names = [] {
+  // Never destroyed, like the rest of the layer's state: drivers may call in at exit.
+  static const auto *Names = new std::set<std::string>([] {
     std::set<std::string> Defined;
     std::string Path = builtinLibraryPath();
     if (Path.empty())
@@ -60,8 +61,8 @@ const std::set<std::string> &libraryFunctions() {
       if (!F.isDeclaration())
         Defined.insert(F.getName().str());
     return Defined;
-  }();
-  return Names;
+  }());
+  return *Names;
 }
 
 std::string globalOverloadName(StringRef Name) {

@@ -75,12 +75,12 @@ constexpr uint32_t kDecorationFuncParamAttr = 38, kDecorationAlignment = 44,
 
 // The reader ends the process on an extension it does not know.
 bool knownExtension(const std::string &Name) {
-  static const std::set<std::string> Known = {
+  static const auto *Known = new std::set<std::string>{ // never destroyed: used until exit
 #define EXT(X) #X,
 #include <LLVMSPIRVLib/LLVMSPIRVExtensions.inc>
 #undef EXT
   };
-  return Known.count(Name) != 0;
+  return Known->count(Name) != 0;
 }
 
 bool annotation(uint32_t Op) {

@@ -1,18 +1,17 @@
-// Device and platform queries the layer adds to or answers where the driver cannot: the
-// extension's name and functions, SPIR-V support, timers and sub-groups.
+// Device and platform queries the shared-memory layer adds to or answers where the driver
+// cannot: the extension's name and functions, timers and sub-groups.
 #include "device_caps.h"
+#include "driver_quirks.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
-#include "layer_state.h"
+#include "usm_state.h"
 #include "vendor_usm.h"
 
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <unordered_map>
 
 namespace {
-
-constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_1.3 SPIR-V_1.4";
 
 cl_int versionList(cl_device_id Device, cl_device_info Param,
                    std::vector<cl_name_version> &List) {
@@ -36,10 +35,36 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
   return answerBytes(Size, Value, SizeRet, List.data(), List.size() * sizeof(cl_name_version));
 }
 
-cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
-                                     void *Value, size_t *SizeRet) {
-  bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION ||
-               Param == CL_DEVICE_IL_VERSION || Param == CL_DEVICE_ILS_WITH_VERSION;
+// Whether the layer serves the device; false also when the device cannot be asked.
+bool servedDevice(cl_device_id Device) {
+  DeviceCaps Caps;
+  return deviceCaps(Device, Caps) == CL_SUCCESS && layerServesUsm(Caps);
+}
+
+// The sub-group count a device without sub-groups gets from the layer: every work-item is a
+// sub-group of one, so a work-group holds as many sub-groups as work-items.
+cl_int subGroupCount(cl_device_id Device, size_t Size, void *Value, size_t *SizeRet) {
+  cl_uint Count = 0;
+  cl_int Error = gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(Count),
+                                       &Count, nullptr);
+  if (Error != CL_SUCCESS && Error != CL_INVALID_VALUE)
+    return Error;
+  if (Count == 0 && servedDevice(Device)) {
+    size_t GroupSize = 0;
+    if ((Error = gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_WORK_GROUP_SIZE, sizeof(GroupSize),
+                                       &GroupSize, nullptr)) != CL_SUCCESS)
+      return Error;
+    cl_uint Count = GroupSize > CL_UINT_MAX ? CL_UINT_MAX : static_cast<cl_uint>(GroupSize);
+    return answerValue(Size, Value, SizeRet, Count);
+  }
+  return gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, Size, Value, SizeRet);
+}
+
+cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size, void *Value,
+                         size_t *SizeRet) {
+  if (Param == CL_DEVICE_MAX_NUM_SUB_GROUPS)
+    return subGroupCount(Device, Size, Value, SizeRet);
+  bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION;
   if (!Added)
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
   // Whether the layer adds to the answer must not depend on a query that happened to fail.
@@ -68,18 +93,6 @@ cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, 
       return answerList(Size, Value, SizeRet, List);
     }
     break;
-  case CL_DEVICE_IL_VERSION:
-    if (layerTranslatesSpirv(Caps))
-      return answerText(Size, Value, SizeRet, kSpirvVersions);
-    break;
-  case CL_DEVICE_ILS_WITH_VERSION:
-    if (layerTranslatesSpirv(Caps)) {
-      std::vector<cl_name_version> List;
-      for (cl_uint Minor = 0; Minor <= 4; ++Minor)
-        List.push_back(nameVersion("SPIR-V", 1, Minor));
-      return answerList(Size, Value, SizeRet, List);
-    }
-    break;
   default:
     break;
   }
@@ -92,20 +105,17 @@ struct NamedFunction {
 };
 
 const NamedFunction kExtensionFunctions[] = {
-    {"clGetMemAllocInfoTARNO", reinterpret_cast<void *>(&layerGetMemAllocInfo)},
-    {"clHostMemAllocTARNO", reinterpret_cast<void *>(&layerHostMemAlloc)},
-    {"clDeviceMemAllocTARNO", reinterpret_cast<void *>(&layerDeviceMemAlloc)},
-    {"clSharedMemAllocTARNO", reinterpret_cast<void *>(&layerSharedMemAlloc)},
-    {"clMemFreeTARNO", reinterpret_cast<void *>(&layerMemFree)},
-    {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(&layerMemBlockingFree)},
-    {"clSetKernelArgMemPointerTARNO", reinterpret_cast<void *>(&layerSetKernelArgMemPointer)},
-    {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(&layerEnqueueMemcpy)},
-    {"clGetDeviceGlobalVariablePointerTARNO",
-     reinterpret_cast<void *>(&layerGetDeviceGlobalVariablePointer)},
+    {"clGetMemAllocInfoTARNO", reinterpret_cast<void *>(guarded<layerGetMemAllocInfo>)},
+    {"clHostMemAllocTARNO", reinterpret_cast<void *>(guarded<layerHostMemAlloc>)},
+    {"clDeviceMemAllocTARNO", reinterpret_cast<void *>(guarded<layerDeviceMemAlloc>)},
+    {"clSharedMemAllocTARNO", reinterpret_cast<void *>(guarded<layerSharedMemAlloc>)},
+    {"clMemFreeTARNO", reinterpret_cast<void *>(guarded<layerMemFree>)},
+    {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(guarded<layerMemBlockingFree>)},
+    {"clSetKernelArgMemPointerTARNO",
+     reinterpret_cast<void *>(guarded<layerSetKernelArgMemPointer>)},
+    {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(guarded<layerEnqueueMemcpy>)},
     {"clGetKernelSuggestedLocalWorkSizeTARNO",
-     reinterpret_cast<void *>(&layerGetKernelSuggestedLocalWorkSize)},
-    {"clSetProgramSpecializationConstant",
-     reinterpret_cast<void *>(&layerSetProgramSpecializationConstant)},
+     reinterpret_cast<void *>(guarded<layerGetKernelSuggestedLocalWorkSize>)},
 };
 
 void *layerFunction(const char *Name) {
@@ -150,7 +160,7 @@ cl_int platformServed(cl_platform_id Platform) {
   return Served;
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
+void *hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = layerFunction(Name);
   if (Own) {
@@ -162,30 +172,21 @@ void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Plat
     if (Served != CL_INVALID_PLATFORM)
       return nullptr;
   }
-  void *Below = gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
-  // The specialisation-constant entry forwards what it does not own, so it is always safe.
-  if (!Below && Own == reinterpret_cast<void *>(&layerSetProgramSpecializationConstant))
-    return Own;
-  return Below;
+  return gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddress(const char *Name) {
+void *hookGetExtensionFunctionAddress(const char *Name) {
   if (void *Own = layerFunction(Name))
     return Own;
   return gNext.clGetExtensionFunctionAddress(Name);
 }
 
-// Event timestamps of the CPU driver count this clock, so host and device times agree.
-cl_ulong hostNanoseconds() {
-  timespec Now;
-  clock_gettime(CLOCK_MONOTONIC_RAW, &Now);
-  return static_cast<cl_ulong>(Now.tv_sec) * 1000000000ull + static_cast<cl_ulong>(Now.tv_nsec);
-}
-
-cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
-                                             cl_ulong *HostTimestamp) {
+// Timers where the driver has none, only for the devices the layer serves; the platform's host
+// timer resolution then says there is one.
+cl_int hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
+                                 cl_ulong *HostTimestamp) {
   cl_int Error = gNext.clGetDeviceAndHostTimer(Device, DeviceTimestamp, HostTimestamp);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   if (!DeviceTimestamp || !HostTimestamp)
     return CL_INVALID_VALUE;
@@ -193,9 +194,9 @@ cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *Devi
   return CL_SUCCESS;
 }
 
-cl_int CL_API_CALL hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
+cl_int hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
   cl_int Error = gNext.clGetHostTimer(Device, HostTimestamp);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   if (!HostTimestamp)
     return CL_INVALID_VALUE;
@@ -203,14 +204,28 @@ cl_int CL_API_CALL hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp
   return CL_SUCCESS;
 }
 
+cl_int hookGetPlatformInfo(cl_platform_id Platform, cl_platform_info Param, size_t Size,
+                           void *Value, size_t *SizeRet) {
+  if (Param != CL_PLATFORM_HOST_TIMER_RESOLUTION || platformServed(Platform) != CL_SUCCESS)
+    return gNext.clGetPlatformInfo(Platform, Param, Size, Value, SizeRet);
+  cl_ulong Resolution = 0;
+  cl_int Error =
+      gNext.clGetPlatformInfo(Platform, Param, sizeof(Resolution), &Resolution, nullptr);
+  if (Error != CL_SUCCESS && Error != CL_INVALID_VALUE)
+    return Error;
+  if (Error == CL_SUCCESS && Resolution != 0)
+    return gNext.clGetPlatformInfo(Platform, Param, Size, Value, SizeRet);
+  return answerValue(Size, Value, SizeRet, cl_ulong(1)); // nanoseconds of the host clock
+}
+
 // A device without sub-groups runs every work-item as its own sub-group of one.
-cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
-                                             cl_kernel_sub_group_info Param, size_t InputSize,
-                                             const void *Input, size_t Size, void *Value,
-                                             size_t *SizeRet) {
+// It agrees with the device's sub-group count the layer answers.
+cl_int hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
+                                 cl_kernel_sub_group_info Param, size_t InputSize,
+                                 const void *Input, size_t Size, void *Value, size_t *SizeRet) {
   cl_int Error = gNext.clGetKernelSubGroupInfo(Kernel, Device, Param, InputSize, Input, Size,
                                                Value, SizeRet);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   cl_uint DeviceSubGroups = 0;
   gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(DeviceSubGroups),
@@ -229,7 +244,8 @@ cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Devi
     size_t Count = 1;
     auto Local = static_cast<const size_t *>(Input);
     for (size_t I = 0; I < InputSize / sizeof(size_t); ++I)
-      Count *= Local[I];
+      if (__builtin_mul_overflow(Count, Local[I], &Count))
+        return CL_INVALID_VALUE; // no work-group is that large
     return answerValue(Size, Value, SizeRet, Count);
   }
   case CL_KERNEL_MAX_NUM_SUB_GROUPS: {
@@ -247,11 +263,13 @@ cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Devi
 
 } // namespace
 
-void installQueryHooks(cl_icd_dispatch &Table) {
-  Table.clGetDeviceInfo = hookGetDeviceInfo;
-  Table.clGetExtensionFunctionAddressForPlatform = hookGetExtensionFunctionAddressForPlatform;
-  Table.clGetExtensionFunctionAddress = hookGetExtensionFunctionAddress;
-  Table.clGetDeviceAndHostTimer = hookGetDeviceAndHostTimer;
-  Table.clGetHostTimer = hookGetHostTimer;
-  Table.clGetKernelSubGroupInfo = hookGetKernelSubGroupInfo;
+void installUsmQueryHooks(cl_icd_dispatch &Table) {
+  Table.clGetDeviceInfo = guarded<hookGetDeviceInfo>;
+  Table.clGetPlatformInfo = guarded<hookGetPlatformInfo>;
+  Table.clGetExtensionFunctionAddressForPlatform =
+      guarded<hookGetExtensionFunctionAddressForPlatform>;
+  Table.clGetExtensionFunctionAddress = guarded<hookGetExtensionFunctionAddress>;
+  Table.clGetDeviceAndHostTimer = guarded<hookGetDeviceAndHostTimer>;
+  Table.clGetHostTimer = guarded<hookGetHostTimer>;
+  Table.clGetKernelSubGroupInfo = guarded<hookGetKernelSubGroupInfo>;
 }
