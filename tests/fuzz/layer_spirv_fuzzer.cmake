@@ -1,5 +1,5 @@
-# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation (the layer runs
-# it in a child), the rewrite for the driver and the specialisation-constant reader on arbitrary
+# A libFuzzer target for the OpenCL layer's SPIR-V path: validation, translation (in the layer's
+# translator helper, found beside this binary as beside the layer), the rewrite for the driver and the specialisation-constant reader on arbitrary
 # bytes, without a driver, under the address and
 # undefined-behaviour sanitizers. Included by CMakeLists.txt once clang++-15 and libFuzzer are known
 # to work. The layer is built without RTTI (libLLVM is), and so are these objects.
@@ -11,6 +11,7 @@ set(LAYER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_block_order.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/isolated_call.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/translator_protocol.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/llvm_support.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_finalize.cpp
@@ -28,6 +29,10 @@ file(MAKE_DIRECTORY ${LAYER_FUZZ_DIR})
 set(LAYER_FUZZ_BINARY ${CMAKE_CURRENT_BINARY_DIR}/layer_spirv_fuzzer)
 add_fuzzer(layer_spirv_fuzzer FLAGS ${LAYER_FUZZ_FLAGS} SOURCES ${LAYER_FUZZ_SOURCES}
   LIBS ${LLVM_SPIRV_LIBRARY} ${LAYER_FUZZ_SPIRV_TOOLS})
+add_custom_command(TARGET layer_spirv_fuzzer_build POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:omptarget_cl_layer_translator>
+          ${CMAKE_CURRENT_BINARY_DIR}/omptarget_cl_layer_translator)
+add_dependencies(layer_spirv_fuzzer_build omptarget_cl_layer_translator)
 
 # Seeds: the layer's test kernels and the device libraries, as built.
 add_test(NAME layer_spirv_fuzz_seeds
