@@ -32,6 +32,10 @@ struct GlobalSlot {
   size_t Size = 0;
 };
 
+// The most bytes one program-scope variable may take (CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE): the
+// block is allocated and its initial contents built on the host at every build.
+constexpr uint64_t kMaxProgramVariableSize = uint64_t(64) << 20;
+
 struct ModuleResult {
   bool Ok = false;
   std::string Bitcode;

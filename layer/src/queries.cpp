@@ -3,6 +3,7 @@
 #include "device_caps.h"
 #include "info_answer.h"
 #include "layer_state.h"
+#include "program_compiler.h"
 #include "vendor_usm.h"
 
 #include <cstring>
@@ -39,7 +40,8 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
 cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
   bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION ||
-               Param == CL_DEVICE_IL_VERSION || Param == CL_DEVICE_ILS_WITH_VERSION;
+               Param == CL_DEVICE_IL_VERSION || Param == CL_DEVICE_ILS_WITH_VERSION ||
+               Param == CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE;
   if (!Added)
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
   // Whether the layer adds to the answer must not depend on a query that happened to fail.
@@ -79,6 +81,11 @@ cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, 
         List.push_back(nameVersion("SPIR-V", 1, Minor));
       return answerList(Size, Value, SizeRet, List);
     }
+    break;
+  case CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE:
+    // The layer places the variables, so its limit is the one that holds.
+    if (layerTranslatesSpirv(Caps))
+      return answerValue(Size, Value, SizeRet, size_t(kMaxProgramVariableSize));
     break;
   default:
     break;

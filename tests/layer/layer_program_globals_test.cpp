@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 namespace {
 
@@ -150,19 +151,42 @@ TEST_F(ProgramGlobalsTest, KernelsKeepTheirProgramAlive) {
   EXPECT_EQ(Type, kTypeUnknown);
 }
 
-// Function pointers come with an extension the validator does not know (pointers to function
-// types): such modules cannot be checked, so they never reach the translator.
-TEST_F(ProgramGlobalsTest, FunctionPointerModulesAreRefusedWithALog) {
-  cl_program Table = createFromKernel(Env, "function_table.spv");
-  ASSERT_NE(Table, nullptr);
-  EXPECT_EQ(clBuildProgram(Table, 0, nullptr, nullptr, nullptr, nullptr),
-            CL_BUILD_PROGRAM_FAILURE);
-  EXPECT_NE(programBuildLog(Table, Env.Device).find("error: SPIR-V validation failed: "),
-            std::string::npos);
-  void *Entry = nullptr;
-  EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Table, "table", nullptr, &Entry),
-            CL_INVALID_PROGRAM_EXECUTABLE);
-  clReleaseProgram(Table);
+// Modules whose variables cannot be placed: function pointers come with an extension the
+// validator does not know (pointers to function types), so they never reach the translator; a
+// type whose size wraps in 64 bits, and a variable over the size the device answers, are refused
+// before any memory is allocated or written.
+TEST_F(ProgramGlobalsTest, ModulesWhoseVariablesCannotBePlacedFailWithALog) {
+  size_t MaxSize = 0;
+  ASSERT_EQ(clGetDeviceInfo(Env.Device, CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE, sizeof(MaxSize),
+                            &MaxSize, nullptr),
+            CL_SUCCESS);
+  EXPECT_GE(MaxSize, 64u << 10); // the least a device with program-scope variables offers
+  EXPECT_LT(MaxSize, 1u << 30);  // below the huge variable's size
+  const struct {
+    const char *File, *Variable;
+    std::string Reason;
+  } Cases[] = {
+      {"function_table.spv", "table", "error: SPIR-V validation failed: "},
+      {"wrapped_size.spv", "wrapped",
+       "error: global 'wrapped' needs more than the " + std::to_string(MaxSize)},
+      {"huge_variable.spv", "huge", "error: global 'huge' needs 1073741824 bytes, more than the " +
+                                        std::to_string(MaxSize)},
+  };
+  for (const auto &Case : Cases) {
+    cl_program Program = createFromKernel(Env, Case.File);
+    ASSERT_NE(Program, nullptr) << Case.File;
+    EXPECT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr),
+              CL_BUILD_PROGRAM_FAILURE)
+        << Case.File;
+    EXPECT_NE(programBuildLog(Program, Env.Device).find(Case.Reason), std::string::npos)
+        << Case.File << ": " << programBuildLog(Program, Env.Device);
+    void *Entry = nullptr;
+    EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Program, Case.Variable, nullptr,
+                                                     &Entry),
+              CL_INVALID_PROGRAM_EXECUTABLE)
+        << Case.File;
+    clReleaseProgram(Program);
+  }
 }
 
 } // namespace
