@@ -4,8 +4,8 @@
 # demo's offload image in share/omptarget/.
 include(GNUInstallDirs)
 install(TARGETS omptarget.rtl.opencl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-if(TARGET omptarget_cl_layer)
-  install(TARGETS omptarget_cl_layer LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+if(TARGET omptarget_cl_spirv)
+  install(TARGETS ${OMPTARGET_CL_LAYER_TARGETS} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 foreach(name cassert cmath cmath-fp64 complex complex-fp64 cstring)
   install(FILES ${PROJECT_BINARY_DIR}/lib/libomp-fallback-${name}.spv

@@ -3,9 +3,9 @@
 # region on, in order (launch times aside), with the tool's one-line summary counting the real run:
 # each region verified against the host, the interop object, 3 launches of 16, 1 and 13 x 10 teams.
 set -euo pipefail
-demo=$1 image=$2 layer=$3
+demo=$1 image=$2 layers=$3 # layers: the OPENCL_LAYERS list
 bytes=$(stat -c %s "$image")
-out=$(OPENCL_LAYERS=$layer LIBOMPTARGET_DEVICETYPE=cpu "$demo" 2>/dev/null)
+out=$(OPENCL_LAYERS=$layers LIBOMPTARGET_DEVICETYPE=cpu "$demo" 2>/dev/null)
 expected="demo: saxpy: y[0] = 1, y[1] = 4.5, y[1023] = 2561.5 -- verified against the host (T ms)
 demo: sum: 1 + ... + 100 + counter = 5057 -- verified against the host (T ms)
 demo: grid: grid[0][0] = 0, grid[9][99] = 9099 -- verified against the host (T ms)

@@ -5,11 +5,11 @@ if(TARGET fakecl)
 endif()
 
 # A real image through the whole pipeline on the machine's CPU device, with the layer.
-if(TARGET omptarget_cl_layer AND DEMO_IMAGE_PATH)
+if(TARGET omptarget_cl_spirv AND DEMO_IMAGE_PATH)
   plugin_test(pocl_load_test pocl_load_test.cpp)
   target_compile_definitions(pocl_load_test PRIVATE DEMO_IMAGE_PATH="${DEMO_IMAGE_PATH}"
-    LAYER_PATH="$<TARGET_FILE:omptarget_cl_layer>")
-  add_dependencies(pocl_load_test omptarget_cl_layer demo_image)
+    LAYER_PATH="${OMPTARGET_CL_LAYERS}")
+  add_dependencies(pocl_load_test ${OMPTARGET_CL_LAYER_TARGETS} demo_image)
   if(TARGET device_libraries)
     add_dependencies(pocl_load_test device_libraries)
   endif()

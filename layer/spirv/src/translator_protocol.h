@@ -7,7 +7,7 @@
 #include <string>
 
 // The helper's file name; it lives beside the layer's own library.
-constexpr const char *kTranslatorHelperName = "omptarget_cl_layer_translator";
+constexpr const char *kTranslatorHelperName = "omptarget_cl_spirv_translator";
 
 enum class TranslatorTask : char {
   Translate = 'T',         // validate, then SPIR-V to bitcode

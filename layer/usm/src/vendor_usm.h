@@ -2,10 +2,7 @@
 // types, declared here so that no vendor header is needed.
 #pragma once
 
-#define CL_TARGET_OPENCL_VERSION 300
-#include <CL/cl.h>
-
-#define LAYER_USM_EXTENSION_NAME "cl_tarno_unified_shared_memory"
+#include "device_caps.h"
 
 // clGetMemAllocInfoTARNO parameters and the answers of the type query.
 constexpr cl_uint kMemAllocTypeQuery = 0x419A;
@@ -51,15 +48,9 @@ cl_int CL_API_CALL layerEnqueueMemcpy(cl_command_queue queue, cl_bool blocking, 
                                       const void *src_ptr, size_t size,
                                       cl_uint num_events_in_wait_list,
                                       const cl_event *event_wait_list, cl_event *event);
-cl_int CL_API_CALL layerGetDeviceGlobalVariablePointer(cl_device_id device, cl_program program,
-                                                       const char *name, size_t *size,
-                                                       void **ptr);
 cl_int CL_API_CALL layerGetKernelSuggestedLocalWorkSize(cl_command_queue queue, cl_kernel kernel,
                                                         cl_uint work_dim,
                                                         const size_t *global_work_offset,
                                                         const size_t *global_work_size,
                                                         size_t *suggested_local_work_size);
-cl_int CL_API_CALL layerSetProgramSpecializationConstant(cl_program program, cl_uint spec_id,
-                                                         size_t spec_size,
-                                                         const void *spec_value);
 }

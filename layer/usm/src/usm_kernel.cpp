@@ -1,7 +1,6 @@
 // Kernel-side parts of the shared-memory extension: pointer arguments, indirect access and the
 // suggested work-group size.
-#include "kernel_hooks.h"
-#include "layer_state.h"
+#include "usm_state.h"
 #include "vendor_usm.h"
 
 #include <algorithm>
@@ -15,7 +14,6 @@ unsigned kindBit(AllocKind Kind) {
   case AllocKind::Shared:
     return 4;
   case AllocKind::Device:
-  case AllocKind::ProgramGlobals:
     break;
   }
   return 2;
@@ -23,7 +21,7 @@ unsigned kindBit(AllocKind Kind) {
 
 // The bases of a context's allocations of the kinds in Kinds, rebuilt only when allocations
 // changed since the last time; the caller holds the lock.
-const std::vector<void *> &contextPointers(LayerState &State, cl_context Context,
+const std::vector<void *> &contextPointers(UsmState &State, cl_context Context,
                                            unsigned Kinds) {
   PointerListCache &Cache = State.PointerLists[{Context, Kinds}];
   if (Cache.Generation == State.AllocationGeneration)
@@ -37,17 +35,15 @@ const std::vector<void *> &contextPointers(LayerState &State, cl_context Context
   return Cache.Bases;
 }
 
-// The SVM pointer list the driver needs: the kernel's program variables, the named pointers (as
+// The SVM pointer list the driver needs: the caller's own SVM pointers, the named pointers (as
 // allocation bases where known) and every live allocation of the kinds the kernel may reach
 // indirectly. The caller holds the lock.
-std::vector<void *> svmPointerList(LayerState &State, const KernelRecord &Record) {
-  std::vector<void *> List;
+std::vector<void *> svmPointerList(UsmState &State, const KernelRecord &Record) {
+  std::vector<void *> List = Record.CallerPointers;
   for (void *Ptr : Record.IndirectPointers) {
     auto *Found = findAllocation(State, Ptr);
     List.push_back(Found ? Found->second.Base : Ptr);
   }
-  if (Record.GlobalsBlock)
-    List.push_back(Record.GlobalsBlock);
   std::sort(List.begin(), List.end());
   unsigned Kinds = (Record.IndirectHost ? 1 : 0) | (Record.IndirectDevice ? 2 : 0) |
                    (Record.IndirectShared ? 4 : 0);
@@ -61,13 +57,11 @@ std::vector<void *> svmPointerList(LayerState &State, const KernelRecord &Record
   return List;
 }
 
-} // namespace
-
 cl_int pushIndirectPointers(cl_kernel Kernel) {
   std::vector<void *> List;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    UsmState &State = usmState();
     auto It = State.Kernels.find(Kernel);
     if (It == State.Kernels.end())
       return CL_SUCCESS;
@@ -83,8 +77,8 @@ cl_int pushIndirectPointers(cl_kernel Kernel) {
   cl_int Error = gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
                                            List.size() * sizeof(void *), List.data());
   if (Error != CL_SUCCESS) {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    UsmState &State = usmState();
     if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end())
       It->second.ListSent = false;
   }
@@ -97,28 +91,31 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
                                          size_t Size, const void *Value) {
   bool IndirectFlag = Param == kExecInfoIndirectHost || Param == kExecInfoIndirectDevice ||
                       Param == kExecInfoIndirectShared;
-  if (!IndirectFlag && Param != kExecInfoUsmPtrs)
+  bool PointerList = Param == kExecInfoUsmPtrs || Param == CL_KERNEL_EXEC_INFO_SVM_PTRS;
+  if (!IndirectFlag && !PointerList)
     return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    UsmState &State = usmState();
     auto It = State.Kernels.find(Kernel);
     if (!Kernel || It == State.Kernels.end())
       return CL_INVALID_KERNEL;
     KernelRecord &Record = It->second;
-    auto Context = State.Contexts.find(Record.Context);
-    if (Context != State.Contexts.end() && Context->second.EmulatesUsm) {
+    auto Context = layerState().Contexts.find(Record.Context);
+    if (Context != layerState().Contexts.end() && Context->second.Served) {
       if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
                        : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
         return CL_INVALID_VALUE;
       // A runtime repeats the same settings before every launch: what equals the recorded
       // setting keeps the list already sent, so an unchanged launch costs one comparison.
-      if (Param == kExecInfoUsmPtrs) {
+      if (PointerList) {
+        std::vector<void *> &Kept = Param == kExecInfoUsmPtrs ? Record.IndirectPointers
+                                                              : Record.CallerPointers;
         auto First = static_cast<void *const *>(Value);
         auto Last = First + Size / sizeof(void *);
-        if (std::equal(First, Last, Record.IndirectPointers.begin(), Record.IndirectPointers.end()))
+        if (std::equal(First, Last, Kept.begin(), Kept.end()))
           return CL_SUCCESS;
-        Record.IndirectPointers.assign(First, Last);
+        Kept.assign(First, Last);
       } else {
         bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
         bool &Setting = Param == kExecInfoIndirectHost     ? Record.IndirectHost
@@ -150,11 +147,102 @@ cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Ke
                                       LocalSize, NumEvents, WaitList, Event);
 }
 
+// Kernels are tracked from creation to their last release: their settings are the layer's.
+cl_int trackKernel(cl_kernel Kernel, const KernelRecord *Template) {
+  KernelRecord Record = Template ? *Template : KernelRecord();
+  Record.RefCount = 1;
+  Record.ListSent = false;
+  cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
+                                       &Record.Context, nullptr);
+  if (Error != CL_SUCCESS) {
+    gNext.clReleaseKernel(Kernel);
+    return Error;
+  }
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  usmState().Kernels[Kernel] = std::move(Record);
+  return CL_SUCCESS;
+}
+
+cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
+  if (ErrcodeRet)
+    *ErrcodeRet = Error;
+  return nullptr;
+}
+
+cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
+                                       cl_int *ErrcodeRet) {
+  cl_kernel Kernel = gNext.clCreateKernel(Program, Name, ErrcodeRet);
+  cl_int Error = CL_SUCCESS;
+  if (Kernel && (Error = trackKernel(Kernel, nullptr)) != CL_SUCCESS)
+    return failKernel(Error, ErrcodeRet);
+  return Kernel;
+}
+
+cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
+  {
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    UsmState &State = usmState();
+    auto It = State.Kernels.find(Kernel);
+    if (It != State.Kernels.end() && --It->second.RefCount == 0)
+      State.Kernels.erase(It);
+  }
+  return gNext.clReleaseKernel(Kernel);
+}
+
+cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
+                                              cl_kernel *Kernels, cl_uint *NumKernelsRet) {
+  cl_uint Created = 0;
+  cl_int Error = gNext.clCreateKernelsInProgram(Program, NumKernels, Kernels, &Created);
+  if (Error != CL_SUCCESS)
+    return Error;
+  // All kernels or none: those already tracked are released again when one fails.
+  for (cl_uint I = 0; Kernels && I < Created; ++I)
+    if ((Error = trackKernel(Kernels[I], nullptr)) != CL_SUCCESS) {
+      for (cl_uint J = 0; J < I; ++J)
+        hookReleaseKernel(Kernels[J]);
+      for (cl_uint J = I + 1; J < Created; ++J)
+        gNext.clReleaseKernel(Kernels[J]);
+      return Error;
+    }
+  if (NumKernelsRet)
+    *NumKernelsRet = Created;
+  return CL_SUCCESS;
+}
+
+cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
+  cl_kernel Clone = gNext.clCloneKernel(Source, ErrcodeRet);
+  if (!Clone)
+    return nullptr;
+  KernelRecord Template;
+  bool Known = false;
+  {
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    auto It = usmState().Kernels.find(Source);
+    if ((Known = It != usmState().Kernels.end()))
+      Template = It->second;
+  }
+  cl_int Error = trackKernel(Clone, Known ? &Template : nullptr);
+  return Error == CL_SUCCESS ? Clone : failKernel(Error, ErrcodeRet);
+}
+
+cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
+  cl_int Error = gNext.clRetainKernel(Kernel);
+  if (Error == CL_SUCCESS) {
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    auto It = usmState().Kernels.find(Kernel);
+    if (It != usmState().Kernels.end())
+      ++It->second.RefCount;
+  }
+  return Error;
+}
+
+} // namespace
+
 extern "C" cl_int CL_API_CALL layerSetKernelArgMemPointer(cl_kernel kernel, cl_uint arg_index,
                                                           const void *arg_value) {
   if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
-  return hookSetKernelArgSVMPointer(kernel, arg_index, arg_value);
+  return gNext.clSetKernelArgSVMPointer(kernel, arg_index, arg_value);
 }
 
 // Largest divisor of Value that is at most Limit (at least 1).
@@ -210,4 +298,14 @@ extern "C" cl_int CL_API_CALL layerGetKernelSuggestedLocalWorkSize(
     Remaining /= Local;
   }
   return CL_SUCCESS;
+}
+
+void installUsmKernelHooks(cl_icd_dispatch &Table) {
+  Table.clCreateKernel = hookCreateKernel;
+  Table.clCreateKernelsInProgram = hookCreateKernelsInProgram;
+  Table.clCloneKernel = hookCloneKernel;
+  Table.clRetainKernel = hookRetainKernel;
+  Table.clReleaseKernel = hookReleaseKernel;
+  Table.clSetKernelExecInfo = hookSetKernelExecInfo;
+  Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
 }

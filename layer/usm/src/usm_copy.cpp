@@ -1,5 +1,5 @@
 // Copies between any mix of host, shared and device pointers.
-#include "layer_state.h"
+#include "usm_state.h"
 #include "vendor_usm.h"
 
 namespace {

@@ -45,7 +45,7 @@ int main() {
   std::string Text;
   TranslatorRequest Request;
   if (!readRequest(Text) || !decodeRequest(Text, Request)) {
-    static const char Message[] = "omptarget_cl_layer_translator: malformed request\n";
+    static const char Message[] = "omptarget_cl_spirv_translator: malformed request\n";
     (void)!write(2, Message, sizeof(Message) - 1);
     _exit(2);
   }

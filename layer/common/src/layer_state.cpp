@@ -9,38 +9,10 @@ LayerState &layerState() {
   return *State;
 }
 
-const std::pair<const void *const, AllocationRecord> *findAllocation(LayerState &State,
-                                                                     const void *Ptr) {
-  auto It = State.Allocations.upper_bound(Ptr);
-  if (It == State.Allocations.begin())
-    return nullptr;
-  --It;
-  auto Start = static_cast<const char *>(It->first);
-  if (static_cast<const char *>(Ptr) < Start + It->second.Size)
-    return &*It;
-  return nullptr;
-}
-
-void addAllocation(LayerState &State, const void *User, const AllocationRecord &Record) {
-  State.Allocations[User] = Record;
-  ++State.AllocationGeneration;
-}
-
-void eraseAllocation(LayerState &State, const void *User) {
-  State.Allocations.erase(User);
-  ++State.AllocationGeneration;
-}
-
 bool queueKnown(cl_command_queue Queue) {
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   return State.Queues.count(Queue) != 0;
-}
-
-bool kernelKnown(cl_kernel Kernel) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  return State.Kernels.count(Kernel) != 0;
 }
 
 cl_int finishContextQueues(cl_context Context) {
@@ -78,15 +50,13 @@ static cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
   cl_int Error = contextDevices(Context, Record.Devices);
   Record.FineGrainBuffers = !Record.Devices.empty();
   bool AllServed = !Record.Devices.empty();
-  bool AllTranslated = !Record.Devices.empty();
   for (cl_device_id Device : Record.Devices) {
     DeviceCaps Caps;
     if ((Error = deviceCaps(Device, Caps)) != CL_SUCCESS)
       break;
     if (!Record.Platform)
       Record.Platform = Caps.Platform;
-    AllServed = AllServed && layerServesUsm(Caps);
-    AllTranslated = AllTranslated && layerTranslatesSpirv(Caps);
+    AllServed = AllServed && layerServesDevice(Caps);
     if (!(Caps.Svm & CL_DEVICE_SVM_FINE_GRAIN_BUFFER))
       Record.FineGrainBuffers = false;
     if (Record.MaxAllocSize == 0 || Caps.MaxAllocSize < Record.MaxAllocSize)
@@ -98,8 +68,7 @@ static cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
       *ErrcodeRet = Error;
     return nullptr;
   }
-  Record.EmulatesUsm = AllServed;
-  Record.TranslatesSpirv = AllTranslated;
+  Record.Served = AllServed;
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   State.Contexts[Context] = std::move(Record);
@@ -142,33 +111,20 @@ static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
   return countRetain(gNext.clRetainContext(Context), &LayerState::Contexts, Context);
 }
 
-// Allocations die with their context (the driver could not free them later): after the work
-// still queued in the context, which may use them, and while the context is still held.
+// What the layer keeps for a context goes with the application's last reference to it.
 static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
   LayerState &State = layerState();
-  std::vector<void *> Orphans;
+  bool Gone = false;
   {
     std::lock_guard<std::mutex> Guard(State.Lock);
     auto It = State.Contexts.find(Context);
     if (It != State.Contexts.end() && --It->second.RefCount == 0) {
+      Gone = It->second.Served;
       State.Contexts.erase(It);
-      for (auto A = State.Allocations.begin(); A != State.Allocations.end(); ++A)
-        if (A->second.Context == Context && A->second.Kind != AllocKind::ProgramGlobals)
-          Orphans.push_back(const_cast<void *>(A->first));
-      for (void *&Ptr : Orphans) { // user pointers become the driver's bases
-        void *Base = State.Allocations[Ptr].Base;
-        eraseAllocation(State, Ptr);
-        Ptr = Base;
-      }
-      for (unsigned Kinds = 0; Kinds < 8; ++Kinds)
-        State.PointerLists.erase({Context, Kinds});
     }
   }
-  // The context goes whatever happens: its memory is freed even when waiting failed.
-  if (!Orphans.empty())
-    finishContextQueues(Context);
-  for (void *Base : Orphans)
-    gNext.clSVMFree(Context, Base);
+  if (Gone)
+    contextReleased(Context);
   return gNext.clReleaseContext(Context);
 }
 

@@ -130,16 +130,6 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
   Result.Globals = std::move(Module.Globals);
   Result.Kernels = std::move(Module.Kernels);
   Result.GlobalsByParameter = Module.GlobalsByParameter;
-  if (Module.Block) {
-    AllocationRecord Record;
-    Record.Base = Module.Block;
-    Record.Size = Module.BlockSize;
-    Record.Kind = AllocKind::ProgramGlobals;
-    Record.Context = Context;
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    addAllocation(State, Module.Block, Record);
-  }
   return CL_SUCCESS;
 }
 
@@ -147,11 +137,6 @@ void releaseExecutable(cl_context Context, ExecutableBuild &Build) {
   if (Build.Executable)
     gNext.clReleaseProgram(Build.Executable);
   if (Build.GlobalsBlock) {
-    {
-      LayerState &State = layerState();
-      std::lock_guard<std::mutex> Guard(State.Lock);
-      eraseAllocation(State, Build.GlobalsBlock);
-    }
     finishContextQueues(Context); // the program goes whatever happens
     gNext.clSVMFree(Context, Build.GlobalsBlock);
     gNext.clReleaseContext(Context);

@@ -1,7 +1,5 @@
 #include "device_caps.h"
 
-#include "vendor_usm.h"
-
 #include <cstring>
 #include <mutex>
 #include <unordered_map>

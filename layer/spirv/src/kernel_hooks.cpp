@@ -8,7 +8,23 @@
 
 #include <cstring>
 
+std::map<cl_kernel, KernelRecord> &kernelRecords() {
+  static auto *Records = new std::map<cl_kernel, KernelRecord>(); // until the process ends
+  return *Records;
+}
+
 namespace {
+
+// The caller's SVM pointer list with the program's variables added: the driver must know the
+// block whichever way the code reaches it.
+cl_int sendPointerList(cl_kernel Kernel, void *GlobalsBlock, const void *const *Pointers,
+                       size_t Count) {
+  std::vector<const void *> List(Pointers, Pointers + Count);
+  if (GlobalsBlock)
+    List.push_back(GlobalsBlock);
+  return gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
+                                   List.size() * sizeof(void *), List.data());
+}
 
 // Keeps the record of a new kernel and gives it its hidden argument. A kernel that cannot be set
 // up is released, and its creation fails with the driver's error: launched, it would fail or
@@ -17,16 +33,16 @@ cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templ
   KernelRecord Record = Template ? *Template : KernelRecord();
   Record.RefCount = 1;
   Record.LayerProgram = Owner;
-  Record.ListSent = false;
-  cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
-                                       &Record.Context, nullptr);
+  cl_int Error = CL_SUCCESS;
   KernelAttachment Attachment;
   std::string Name;
-  if (Error == CL_SUCCESS && Owner && (Error = kernelFunctionName(Kernel, Name)) == CL_SUCCESS &&
+  if (Owner && (Error = kernelFunctionName(Kernel, Name)) == CL_SUCCESS &&
       (Error = attachKernel(Owner, Name, Attachment)) == CL_SUCCESS &&
-      Attachment.HiddenArgument &&
-      (Error = gNext.clSetKernelArgSVMPointer(Kernel, Attachment.HiddenArgument - 1,
-                                              Attachment.GlobalsBlock)) != CL_SUCCESS)
+      ((Attachment.HiddenArgument &&
+        (Error = gNext.clSetKernelArgSVMPointer(Kernel, Attachment.HiddenArgument - 1,
+                                                Attachment.GlobalsBlock)) != CL_SUCCESS) ||
+       (Attachment.GlobalsBlock &&
+        (Error = sendPointerList(Kernel, Attachment.GlobalsBlock, nullptr, 0)) != CL_SUCCESS)))
     detachKernel(Owner);
   if (Error != CL_SUCCESS) {
     gNext.clReleaseKernel(Kernel);
@@ -34,9 +50,10 @@ cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templ
   }
   Record.GlobalsBlock = Attachment.GlobalsBlock;
   Record.HiddenArgument = Attachment.HiddenArgument;
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  State.Kernels[Kernel] = Record;
+  if (!Owner)
+    return CL_SUCCESS; // a driver's kernel: nothing to keep
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  kernelRecords()[Kernel] = Record;
   return CL_SUCCESS;
 }
 
@@ -48,10 +65,9 @@ cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
 
 // The index of a kernel's hidden argument plus one, or 0.
 cl_uint hiddenArgument(cl_kernel Kernel) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Kernels.find(Kernel);
-  return It == State.Kernels.end() ? 0 : It->second.HiddenArgument;
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? 0 : It->second.HiddenArgument;
 }
 
 cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
@@ -109,10 +125,9 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   KernelRecord Template;
   bool Known = false;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Source);
-    if ((Known = It != State.Kernels.end()))
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Source);
+    if ((Known = It != kernelRecords().end()))
       Template = It->second;
   }
   cl_int Error =
@@ -123,10 +138,9 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
 cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
   cl_int Error = gNext.clRetainKernel(Kernel);
   if (Error == CL_SUCCESS) {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Kernel);
-    if (It != State.Kernels.end())
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Kernel);
+    if (It != kernelRecords().end())
       ++It->second.RefCount;
   }
   return Error;
@@ -135,12 +149,11 @@ cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
 cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
   cl_program Owner = nullptr;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    auto It = State.Kernels.find(Kernel);
-    if (It != State.Kernels.end() && --It->second.RefCount == 0) {
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    auto It = kernelRecords().find(Kernel);
+    if (It != kernelRecords().end() && --It->second.RefCount == 0) {
       Owner = It->second.LayerProgram;
-      State.Kernels.erase(It);
+      kernelRecords().erase(It);
     }
   }
   cl_int Error = gNext.clReleaseKernel(Kernel);
@@ -160,11 +173,28 @@ cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, c
 
 namespace {
 
+void *globalsBlock(cl_kernel Kernel) {
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? nullptr : It->second.GlobalsBlock;
+}
+
+// A caller's SVM pointer list replaces the one the layer sent: the program's variables join it.
+cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,
+                                         const void *Value) {
+  void *Block = Param == CL_KERNEL_EXEC_INFO_SVM_PTRS ? globalsBlock(Kernel) : nullptr;
+  if (!Block)
+    return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
+  if (Size % sizeof(void *) != 0 || (Size != 0 && !Value))
+    return CL_INVALID_VALUE;
+  return sendPointerList(Kernel, Block, static_cast<const void *const *>(Value),
+                         Size / sizeof(void *));
+}
+
 cl_program ownerProgram(cl_kernel Kernel) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  auto It = State.Kernels.find(Kernel);
-  return It == State.Kernels.end() ? nullptr : It->second.LayerProgram;
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  auto It = kernelRecords().find(Kernel);
+  return It == kernelRecords().end() ? nullptr : It->second.LayerProgram;
 }
 
 cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
@@ -241,5 +271,4 @@ void installKernelHooks(cl_icd_dispatch &Table) {
   Table.clSetKernelArg = hookSetKernelArg;
   Table.clSetKernelArgSVMPointer = hookSetKernelArgSVMPointer;
   Table.clSetKernelExecInfo = hookSetKernelExecInfo;
-  Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// The shared-memory extension: a device that has it natively is left to its driver.
+#define LAYER_USM_EXTENSION_NAME "cl_tarno_unified_shared_memory"
+
 struct DeviceCaps {
   std::string Extensions; // the driver's own list
   cl_device_svm_capabilities Svm = 0;

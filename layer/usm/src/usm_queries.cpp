@@ -1,19 +1,16 @@
-// Device and platform queries the layer adds to or answers where the driver cannot: the
-// extension's name and functions, SPIR-V support, timers and sub-groups.
+// Device and platform queries the shared-memory layer adds to or answers where the driver
+// cannot: the extension's name and functions, timers and sub-groups.
 #include "device_caps.h"
+#include "driver_quirks.h"
 #include "info_answer.h"
-#include "layer_state.h"
-#include "program_compiler.h"
+#include "usm_state.h"
 #include "vendor_usm.h"
 
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <unordered_map>
 
 namespace {
-
-constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_1.3 SPIR-V_1.4";
 
 cl_int versionList(cl_device_id Device, cl_device_info Param,
                    std::vector<cl_name_version> &List) {
@@ -39,9 +36,7 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
 
 cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
-  bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION ||
-               Param == CL_DEVICE_IL_VERSION || Param == CL_DEVICE_ILS_WITH_VERSION ||
-               Param == CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE;
+  bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION;
   if (!Added)
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
   // Whether the layer adds to the answer must not depend on a query that happened to fail.
@@ -70,23 +65,6 @@ cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, 
       return answerList(Size, Value, SizeRet, List);
     }
     break;
-  case CL_DEVICE_IL_VERSION:
-    if (layerTranslatesSpirv(Caps))
-      return answerText(Size, Value, SizeRet, kSpirvVersions);
-    break;
-  case CL_DEVICE_ILS_WITH_VERSION:
-    if (layerTranslatesSpirv(Caps)) {
-      std::vector<cl_name_version> List;
-      for (cl_uint Minor = 0; Minor <= 4; ++Minor)
-        List.push_back(nameVersion("SPIR-V", 1, Minor));
-      return answerList(Size, Value, SizeRet, List);
-    }
-    break;
-  case CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE:
-    // The layer places the variables, so its limit is the one that holds.
-    if (layerTranslatesSpirv(Caps))
-      return answerValue(Size, Value, SizeRet, size_t(kMaxProgramVariableSize));
-    break;
   default:
     break;
   }
@@ -107,12 +85,8 @@ const NamedFunction kExtensionFunctions[] = {
     {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(&layerMemBlockingFree)},
     {"clSetKernelArgMemPointerTARNO", reinterpret_cast<void *>(&layerSetKernelArgMemPointer)},
     {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(&layerEnqueueMemcpy)},
-    {"clGetDeviceGlobalVariablePointerTARNO",
-     reinterpret_cast<void *>(&layerGetDeviceGlobalVariablePointer)},
     {"clGetKernelSuggestedLocalWorkSizeTARNO",
      reinterpret_cast<void *>(&layerGetKernelSuggestedLocalWorkSize)},
-    {"clSetProgramSpecializationConstant",
-     reinterpret_cast<void *>(&layerSetProgramSpecializationConstant)},
 };
 
 void *layerFunction(const char *Name) {
@@ -169,24 +143,13 @@ void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Plat
     if (Served != CL_INVALID_PLATFORM)
       return nullptr;
   }
-  void *Below = gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
-  // The specialisation-constant entry forwards what it does not own, so it is always safe.
-  if (!Below && Own == reinterpret_cast<void *>(&layerSetProgramSpecializationConstant))
-    return Own;
-  return Below;
+  return gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
 }
 
 void *CL_API_CALL hookGetExtensionFunctionAddress(const char *Name) {
   if (void *Own = layerFunction(Name))
     return Own;
   return gNext.clGetExtensionFunctionAddress(Name);
-}
-
-// Event timestamps of the CPU driver count this clock, so host and device times agree.
-cl_ulong hostNanoseconds() {
-  timespec Now;
-  clock_gettime(CLOCK_MONOTONIC_RAW, &Now);
-  return static_cast<cl_ulong>(Now.tv_sec) * 1000000000ull + static_cast<cl_ulong>(Now.tv_nsec);
 }
 
 cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
@@ -254,7 +217,7 @@ cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Devi
 
 } // namespace
 
-void installQueryHooks(cl_icd_dispatch &Table) {
+void installUsmQueryHooks(cl_icd_dispatch &Table) {
   Table.clGetDeviceInfo = hookGetDeviceInfo;
   Table.clGetExtensionFunctionAddressForPlatform = hookGetExtensionFunctionAddressForPlatform;
   Table.clGetExtensionFunctionAddress = hookGetExtensionFunctionAddress;

@@ -1,13 +1,9 @@
-// The two functions the ICD loader looks for in a layer library.
-#include "kernel_hooks.h"
-#include "layer_state.h"
-#include "opencl_api.h"
-#include "program_registry.h"
+// The two functions the ICD loader looks for in a layer library; each library links its own copy,
+// with its own table, and names itself through layer_entry.h.
+#include "layer_entry.h"
 
 #include <cstring>
 #include <mutex>
-
-void installQueryHooks(cl_icd_dispatch &Table);
 
 cl_icd_dispatch gNext;
 
@@ -20,7 +16,6 @@ cl_icd_dispatch gLayerTable;
 bool gInitialised = false;
 std::mutex gInitLock;
 
-constexpr const char kLayerName[] = "omptarget OpenCL shared-memory and SPIR-V layer";
 constexpr cl_uint kTableEntries = sizeof(cl_icd_dispatch) / sizeof(void *);
 
 } // namespace
@@ -39,7 +34,7 @@ extern "C" LAYER_EXPORT cl_int CL_API_CALL clGetLayerInfo(cl_layer_info param_na
     break;
   case CL_LAYER_NAME:
     Data = kLayerName;
-    Bytes = sizeof(kLayerName);
+    Bytes = std::strlen(kLayerName) + 1;
     break;
   default:
     return CL_INVALID_VALUE;
@@ -73,10 +68,7 @@ extern "C" LAYER_EXPORT cl_int CL_API_CALL clInitLayer(cl_uint num_entries,
   }
   std::memcpy(&gNext, target_dispatch, sizeof(cl_icd_dispatch));
   gLayerTable = gNext;
-  installTrackingHooks(gLayerTable);
-  installKernelHooks(gLayerTable);
-  installProgramHooks(gLayerTable);
-  installQueryHooks(gLayerTable);
+  installLayerHooks(gLayerTable);
   gInitialised = true;
   *layer_dispatch_ret = &gLayerTable;
   *num_entries_ret = kTableEntries;

@@ -1,15 +1,13 @@
 // Allocation, release and pointer queries of the shared-memory extension, on buffer SVM.
+#include "driver_quirks.h"
 #include "info_answer.h"
-#include "layer_state.h"
+#include "usm_state.h"
 #include "vendor_usm.h"
 
 #include <algorithm>
 #include <cstdint>
 
 namespace {
-
-// clSVMAlloc refuses alignments above this on some drivers; larger ones are over-allocated.
-constexpr cl_uint kLargestDriverAlignment = 128;
 
 struct AllocRequest {
   cl_context Context;
@@ -43,7 +41,7 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
     }
     Context = It->second;
   }
-  if (!Context.EmulatesUsm) {
+  if (!Context.Served) {
     Error = CL_INVALID_OPERATION;
     return nullptr;
   }
@@ -90,9 +88,8 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
   Record.Kind = Request.Kind;
   Record.Context = Request.Context;
   Record.Device = Request.Device;
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  addAllocation(State, User, Record);
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  addAllocation(usmState(), User, Record);
   Error = CL_SUCCESS;
   return User;
 }
@@ -114,13 +111,12 @@ bool contextKnown(cl_context Context) {
 // Removes the record of an allocation that a caller may free (only checks it, when Take is
 // false); gives its driver base pointer.
 cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base, bool Take = true) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  if (!State.Contexts.count(Context))
+  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  if (!layerState().Contexts.count(Context))
     return CL_INVALID_CONTEXT;
+  UsmState &State = usmState();
   auto It = State.Allocations.find(Ptr);
-  if (It == State.Allocations.end() || It->second.Context != Context ||
-      It->second.Kind == AllocKind::ProgramGlobals)
+  if (It == State.Allocations.end() || It->second.Context != Context)
     return CL_INVALID_VALUE;
   Base = It->second.Base;
   if (Take)
@@ -135,7 +131,6 @@ cl_uint memoryType(AllocKind Kind) {
   case AllocKind::Shared:
     return kMemTypeShared;
   case AllocKind::Device:
-  case AllocKind::ProgramGlobals:
     break;
   }
   return kMemTypeDevice;
@@ -197,11 +192,10 @@ cl_int CL_API_CALL layerGetMemAllocInfo(cl_context context, const void *ptr, cl_
   AllocationRecord Found;
   const void *Start = nullptr;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    if (!State.Contexts.count(context))
+    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    if (!layerState().Contexts.count(context))
       return CL_INVALID_CONTEXT;
-    auto *Entry = ptr ? findAllocation(State, ptr) : nullptr;
+    auto *Entry = ptr ? findAllocation(usmState(), ptr) : nullptr;
     if (Entry && Entry->second.Context == context) {
       Start = Entry->first;
       Found = Entry->second;

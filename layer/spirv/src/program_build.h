@@ -13,7 +13,7 @@ struct ExecutableBuild {
 };
 
 // Builds Bitcode for Devices; the log of every step is appended to Log. On success the globals
-// block is registered as program memory of the context.
+// block holds a reference to the context until releaseExecutable.
 cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devices,
                        const std::string &Bitcode, const std::string &Options,
                        ExecutableBuild &Result, std::string &Log);

@@ -4,8 +4,8 @@
 #include "info_answer.h"
 #include "layer_state.h"
 #include "program_registry.h"
-#include "spirv_check.h"
-#include "vendor_usm.h"
+#include "spirv_words.h"
+#include "spirv_functions.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,7 +25,7 @@ bool contextTranslatesSpirv(cl_context Context, std::vector<cl_device_id> *Devic
   LayerState &State = layerState();
   std::lock_guard<std::mutex> Guard(State.Lock);
   auto It = State.Contexts.find(Context);
-  if (It == State.Contexts.end() || !It->second.TranslatesSpirv)
+  if (It == State.Contexts.end() || !It->second.Served)
     return false;
   if (Devices)
     *Devices = It->second.Devices;
