@@ -8,6 +8,8 @@
 #include "math_functions.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <complex>
@@ -271,6 +273,44 @@ TEST_F(SpirvProgramTest, ByteSwappedModulesBuild) {
   ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
       << programBuildLog(Program, Env.Device);
   EXPECT_EQ(programText(Program, CL_PROGRAM_KERNEL_NAMES), "scale;follow_table");
+  clReleaseProgram(Program);
+}
+
+// Constants are set one call at a time, checked against the module's own list of them, which is
+// read in the translator helper once per module, not at every call; the build uses the values.
+TEST_F(SpirvProgramTest, SpecialisationConstantsAreCheckedAndUsed) {
+  static std::atomic<int> HelpersEnded{0};
+  struct sigaction Count = {}, Previous = {};
+  Count.sa_handler = [](int) { ++HelpersEnded; };
+  Count.sa_flags = SA_RESTART;
+  ASSERT_EQ(sigaction(SIGCHLD, &Count, &Previous), 0);
+  cl_program Program = createFromKernel(Env, "spec_constant.spv");
+  const cl_uint Value = 9;
+  const cl_ushort Short = 1;
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 4, sizeof(Value), &Value),
+            CL_INVALID_SPEC_ID);
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Short), &Short),
+            CL_INVALID_VALUE);
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Value), nullptr),
+            CL_INVALID_VALUE);
+  for (int I = 0; I < 3; ++I)
+    EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Value), &Value), CL_SUCCESS);
+  int Helpers = HelpersEnded;
+  sigaction(SIGCHLD, &Previous, nullptr);
+  EXPECT_EQ(Helpers, 1);
+  ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(Program, Env.Device);
+  cl_int Error = CL_SUCCESS;
+  cl_kernel Kernel = clCreateKernel(Program, "spec_value", &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  auto *Out = static_cast<cl_uint *>(
+      Env.Usm.SharedMemAlloc(Env.Context, Env.Device, nullptr, sizeof(cl_uint), 0, &Error));
+  ASSERT_NE(Out, nullptr);
+  EXPECT_EQ(Env.Usm.SetKernelArgMemPointer(Kernel, 0, Out), CL_SUCCESS);
+  EXPECT_EQ(runKernel(Env, Kernel, 1, 1), CL_SUCCESS);
+  EXPECT_EQ(*Out, Value);
+  Env.Usm.MemBlockingFree(Env.Context, Out);
+  clReleaseKernel(Kernel);
   clReleaseProgram(Program);
 }
 
