@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -93,19 +94,40 @@ TEST_F(ProgramGlobalsTest, HostAndKernelWritesMeetInOnePlace) {
   EXPECT_EQ(readThroughKernel(Program)[1], 10);
 }
 
+// A second program from the same module, and one made from the first one's binary, have
+// variables of their own, initialised.
 TEST_F(ProgramGlobalsTest, EachProgramHasItsOwnStorage) {
-  cl_program Other = buildKernelProgram(Env, "program_globals.spv");
-  ASSERT_NE(Other, nullptr);
-  void *Mine = address("counter");
-  void *Theirs = nullptr;
-  ASSERT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Other, "counter", nullptr, &Theirs),
+  size_t Size = 0;
+  ASSERT_EQ(clGetProgramInfo(Program, CL_PROGRAM_BINARY_SIZES, sizeof(Size), &Size, nullptr),
             CL_SUCCESS);
-  EXPECT_NE(Mine, Theirs);
-  writeDevice<int>(Mine, 1000);
-  runNamed(Other, "set_counter", 1, 1, 2);
-  EXPECT_EQ(readDevice<int>(Mine), 1000);
-  EXPECT_EQ(readThroughKernel(Other)[0], 2);
-  clReleaseProgram(Other);
+  std::vector<unsigned char> Binary(Size);
+  unsigned char *Binaries[] = {Binary.data()};
+  ASSERT_EQ(clGetProgramInfo(Program, CL_PROGRAM_BINARIES, sizeof(Binaries), Binaries, nullptr),
+            CL_SUCCESS);
+  const unsigned char *Image = Binary.data();
+  cl_int Error = CL_SUCCESS, Status = CL_SUCCESS;
+  cl_program FromBinary =
+      clCreateProgramWithBinary(Env.Context, 1, &Env.Device, &Size, &Image, &Status, &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  EXPECT_EQ(Status, CL_SUCCESS);
+  EXPECT_EQ(clBuildProgram(FromBinary, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(FromBinary, Env.Device);
+  for (cl_program Other : {buildKernelProgram(Env, "program_globals.spv"), FromBinary}) {
+    ASSERT_NE(Other, nullptr);
+    void *Mine = address("counter");
+    void *Theirs = nullptr;
+    ASSERT_EQ(
+        Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Other, "counter", nullptr, &Theirs),
+        CL_SUCCESS);
+    EXPECT_NE(Mine, Theirs);
+    writeDevice<int>(Mine, 1000);
+    runNamed(Other, "set_counter", 1, 1, 2);
+    EXPECT_EQ(readDevice<int>(Mine), 1000);
+    std::vector<cl_long> Values = readThroughKernel(Other);
+    EXPECT_EQ(Values[0], 2);
+    EXPECT_EQ(Values[2], 40); // an initial value
+    clReleaseProgram(Other);
+  }
 }
 
 TEST_F(ProgramGlobalsTest, AddressQueryErrors) {
