@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -259,6 +260,30 @@ TEST_F(SpirvProgramTest, MalformedSpirvIsRefusedOrFailsWithALog) {
         << Case.Name;
     clReleaseProgram(Broken);
   }
+}
+
+// Run by the layer_helper_* tests, with the SPIR-V layer copied where its translator helper is
+// missing or cannot be run (LAYER_TEST_HELPER_FAULT gives the system's reason); skipped where the
+// helper is in place. Builds fail with a log that says why, and the application goes on.
+TEST_F(SpirvProgramTest, BuildsWithoutAWorkingHelperFailWithALog) {
+  const char *Reason = std::getenv("LAYER_TEST_HELPER_FAULT");
+  if (!Reason)
+    GTEST_SKIP() << "the translator helper is in place";
+  cl_program Program = createFromKernel(Env, "usm_access.spv");
+  EXPECT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr),
+            CL_BUILD_PROGRAM_FAILURE);
+  std::string Log = programBuildLog(Program, Env.Device);
+  EXPECT_EQ(Log.rfind("error: SPIR-V translation failed: the translator helper could not run: "
+                      "cannot start /",
+                      0),
+            0u)
+      << Log;
+  EXPECT_NE(Log.find(std::string("omptarget_cl_spirv_translator: ") + Reason), std::string::npos)
+      << Log;
+  cl_uint Value = 0;
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 0, sizeof(Value), &Value),
+            CL_INVALID_SPEC_ID);
+  clReleaseProgram(Program);
 }
 
 // Either byte order is a SPIR-V module; a swapped one builds like the original.
