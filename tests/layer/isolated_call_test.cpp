@@ -120,4 +120,12 @@ TEST(IsolatedCall, OutputsCrashesExitsHangsAndFailedStarts) {
     EXPECT_NE(R.Why.find(C.Why), std::string::npos) << C.Name << ": " << R.Why;
   }
   unlink(NotExecutable);
+  // A host that ignores SIGCHLD has its children reaped for it: nothing to wait for.
+  struct sigaction Ignore = {}, Previous = {};
+  Ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &Ignore, &Previous);
+  IsolatedResult R = runIsolated({"/bin/cat"}, "ignored", 10000);
+  sigaction(SIGCHLD, &Previous, nullptr);
+  EXPECT_EQ(R.Status, IsolatedResult::Done) << isolatedFailureText(R, 10000);
+  EXPECT_EQ(R.Output, "ignored");
 }

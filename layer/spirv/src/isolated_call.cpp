@@ -135,12 +135,17 @@ bool drain(Descriptor &D, std::string &Text, size_t Limit) {
   return true;
 }
 
+// Whether the child has ended. A host that ignores SIGCHLD, or reaps every child in its own
+// handler, leaves nothing to wait for: the child is gone, and its exit counts as clean (what
+// it wrote must then speak for itself).
 bool reaped(pid_t Child, int Options, int &Status) {
   for (;;) {
     pid_t Done = waitpid(Child, &Status, Options);
     if (Done < 0 && errno == EINTR)
       continue;
-    return Done == Child;
+    if (Done < 0 && errno == ECHILD)
+      Status = 0;
+    return Done == Child || (Done < 0 && errno == ECHILD);
   }
 }
 

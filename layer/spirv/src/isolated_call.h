@@ -19,7 +19,8 @@ struct IsolatedResult {
 
 // Runs Command (an absolute path and its arguments) with Input on its standard input and an
 // empty environment. Done: it exited with status 0. Failed: it exited otherwise or died of a
-// signal. TimedOut: it was still running after TimeoutMs and was killed.
+// signal (unknown where the host ignores SIGCHLD or reaps every child itself: Done then).
+// TimedOut: it was still running after TimeoutMs and was killed.
 IsolatedResult runIsolated(const std::vector<std::string> &Command, const std::string &Input,
                            int TimeoutMs);
 
