@@ -12,19 +12,29 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace {
 
-// Platform 0 offers everything itself; platform 1 has coarse- and fine-grained buffer SVM only.
+// Platform 0 offers everything itself; platform 1 has coarse- and fine-grained buffer SVM only,
+// platform 2 coarse-grained buffer SVM only. Neither has host timers or sub-groups.
 constexpr const char *kLayout = R"(
 platform version="OpenCL 3.0 native" name=native
+platinfo 0x0905 u64 0
 device type=gpu name=native-gpu
 devinfo 0x105C u32 0
 platform version="OpenCL 3.0 svm-only" name=svm-only
+platinfo 0x0905 u64 0
 device type=gpu name=svm-gpu extensions="cl_khr_fp64"
 devinfo 0x1053 u64 3
 devinfo 0x105B unset
+devinfo 0x105C u32 0
+platform version="OpenCL 3.0 coarse" name=coarse-only
+device type=gpu name=coarse-gpu extensions="cl_khr_fp64"
+devinfo 0x1053 u64 1
+devinfo 0x105B unset
 )";
+constexpr int kPlatforms = 3;
 
 constexpr const char *kManifest = "FAKECL-MODULE\nkernel k args=1 argtypes=int* argnames=data\nend";
 
@@ -36,9 +46,9 @@ protected:
     Fake = std::make_unique<fakecl::Client>(Path);
     Fake->configure(kLayout); // before the first OpenCL call of the process
     cl_uint Count = 0;
-    ASSERT_EQ(clGetPlatformIDs(2, Platforms, &Count), CL_SUCCESS);
-    ASSERT_EQ(Count, 2u);
-    for (int I = 0; I < 2; ++I) {
+    ASSERT_EQ(clGetPlatformIDs(kPlatforms, Platforms, &Count), CL_SUCCESS);
+    ASSERT_EQ(Count, cl_uint(kPlatforms));
+    for (int I = 0; I < kPlatforms; ++I) {
       ASSERT_EQ(clGetDeviceIDs(Platforms[I], CL_DEVICE_TYPE_ALL, 1, &Devices[I], nullptr),
                 CL_SUCCESS);
       Contexts[I] = clCreateContext(nullptr, 1, &Devices[I], nullptr, nullptr, nullptr);
@@ -55,14 +65,14 @@ protected:
     Fake->resetLog();
   }
   static std::unique_ptr<fakecl::Client> Fake;
-  static cl_platform_id Platforms[2];
-  static cl_device_id Devices[2];
-  static cl_context Contexts[2];
+  static cl_platform_id Platforms[kPlatforms];
+  static cl_device_id Devices[kPlatforms];
+  static cl_context Contexts[kPlatforms];
 };
 std::unique_ptr<fakecl::Client> FakeDriverTest::Fake;
-cl_platform_id FakeDriverTest::Platforms[2];
-cl_device_id FakeDriverTest::Devices[2];
-cl_context FakeDriverTest::Contexts[2];
+cl_platform_id FakeDriverTest::Platforms[kPlatforms];
+cl_device_id FakeDriverTest::Devices[kPlatforms];
+cl_context FakeDriverTest::Contexts[kPlatforms];
 
 TEST_F(FakeDriverTest, NativePlatformIsPassedThrough) {
   std::string Extensions = deviceText(Devices[0], CL_DEVICE_EXTENSIONS);
@@ -102,43 +112,75 @@ TEST_F(FakeDriverTest, NativePlatformIsPassedThrough) {
   clReleaseProgram(Program);
 }
 
-TEST_F(FakeDriverTest, TimerAndSubGroupAnswersOnlyReplaceUnsupportedCalls) {
-  Fake->configure("timer device=111 host=222");
-  cl_ulong Device = 0, Host = 0;
-  ASSERT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_SUCCESS);
-  EXPECT_EQ(Device, 111u);
-  EXPECT_EQ(Host, 222u);
-  Fake->configure("fail clGetDeviceAndHostTimer err=-30");
-  EXPECT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_INVALID_VALUE);
-  Fake->configure("fail clGetDeviceAndHostTimer err=-59\nfail clGetHostTimer err=-59");
-  EXPECT_EQ(clGetDeviceAndHostTimer(Devices[0], &Device, &Host), CL_SUCCESS);
-  EXPECT_EQ(Device, Host);
-  EXPECT_EQ(clGetHostTimer(Devices[0], &Host), CL_SUCCESS);
-  EXPECT_GE(Host, Device);
-
+// Timers and sub-groups are answered only where the driver has none and only for devices the
+// layer serves; the platform's host timer resolution and the device's sub-group count then agree.
+TEST_F(FakeDriverTest, TimerAndSubGroupAnswersOnlyForServedDevicesAndAgreeWithQueries) {
   cl_int Error = CL_SUCCESS;
   const char *Source = kManifest;
-  cl_program Program = clCreateProgramWithSource(Contexts[0], 1, &Source, nullptr, &Error);
-  clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr);
-  cl_kernel Kernel = clCreateKernel(Program, "k", &Error);
-  ASSERT_EQ(Error, CL_SUCCESS);
-  size_t Width = 0;
-  Fake->configure("fail clGetKernelSubGroupInfo err=-59");
-  EXPECT_EQ(clGetKernelSubGroupInfo(Kernel, Devices[0], CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
-                                    sizeof(Width), &Width, sizeof(Width), &Width, nullptr),
-            CL_SUCCESS);
-  EXPECT_EQ(Width, 1u);
-  Fake->configure("fail clGetKernelSubGroupInfo err=-48");
-  EXPECT_EQ(clGetKernelSubGroupInfo(Kernel, Devices[0], CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
-                                    sizeof(Width), &Width, sizeof(Width), &Width, nullptr),
-            CL_INVALID_KERNEL);
+  cl_kernel Kernels[2];
+  cl_program Programs[2];
+  for (int I = 0; I < 2; ++I) {
+    Programs[I] = clCreateProgramWithSource(Contexts[I], 1, &Source, nullptr, &Error);
+    clBuildProgram(Programs[I], 0, nullptr, nullptr, nullptr, nullptr);
+    Kernels[I] = clCreateKernel(Programs[I], "k", &Error);
+    ASSERT_EQ(Error, CL_SUCCESS);
+  }
+  auto Timers = [](cl_device_id Device) {
+    cl_ulong DeviceTime = 0, Host = 0, HostAlone = 0;
+    cl_int Both = clGetDeviceAndHostTimer(Device, &DeviceTime, &Host);
+    cl_int Alone = clGetHostTimer(Device, &HostAlone);
+    bool Ordered = Both != CL_SUCCESS || Alone != CL_SUCCESS || HostAlone >= Host;
+    return std::to_string(Both) + " " + std::to_string(Alone) + (Ordered ? "" : " unordered");
+  };
+  auto Width = [&](int I) {
+    size_t Value = 0;
+    cl_int Result = clGetKernelSubGroupInfo(Kernels[I], Devices[I],
+                                            CL_KERNEL_MAX_SUB_GROUP_SIZE_FOR_NDRANGE,
+                                            sizeof(Value), &Value, sizeof(Value), &Value, nullptr);
+    return std::to_string(Result) + " " + std::to_string(Value);
+  };
+  auto Counts = [&](int I) {
+    cl_ulong Resolution = 7;
+    cl_uint SubGroups = 7;
+    clGetPlatformInfo(Platforms[I], CL_PLATFORM_HOST_TIMER_RESOLUTION, sizeof(Resolution),
+                      &Resolution, nullptr);
+    clGetDeviceInfo(Devices[I], CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(SubGroups), &SubGroups,
+                    nullptr);
+    return std::to_string(Resolution) + " " + std::to_string(SubGroups);
+  };
+  const char *TimerFaults = "fail clGetDeviceAndHostTimer err=-59 all\nfail clGetHostTimer err=-59 all";
+  const char *SubGroupFaults = "fail clGetKernelSubGroupInfo err=-59 all";
+  const struct {
+    const char *Fault;
+    std::function<std::string()> Query;
+    const char *Expected;
+  } Cases[] = {
+      {"timer device=111 host=222", [&] { return Timers(Devices[0]); }, "0 0"},
+      {"fail clGetDeviceAndHostTimer err=-30", [&] { return Timers(Devices[1]); }, "-30 0"},
+      {TimerFaults, [&] { return Timers(Devices[0]); }, "-59 -59"},
+      {TimerFaults, [&] { return Timers(Devices[1]); }, "0 0"},
+      {SubGroupFaults, [&] { return Width(0); }, "-59 0"},
+      {SubGroupFaults, [&] { return Width(1); }, "0 1"},
+      {"fail clGetKernelSubGroupInfo err=-48", [&] { return Width(1); }, "-48 0"},
+      {"pass all", [&] { return Counts(0); }, "0 0"},
+      // The fake's device allows work-groups of 256 work-items: as many sub-groups of one.
+      {"pass all", [&] { return Counts(1); }, "1 256"},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.Fault);
+    Fake->configure(Case.Fault);
+    EXPECT_EQ(Case.Query(), Case.Expected);
+    Fake->configure("pass all");
+  }
   // Argument information of a driver's program stays the driver's answer.
   Fake->configure("fail clGetKernelArgInfo err=-19");
   char Name[16];
-  EXPECT_EQ(clGetKernelArgInfo(Kernel, 0, CL_KERNEL_ARG_NAME, sizeof(Name), Name, nullptr),
+  EXPECT_EQ(clGetKernelArgInfo(Kernels[0], 0, CL_KERNEL_ARG_NAME, sizeof(Name), Name, nullptr),
             CL_KERNEL_ARG_INFO_NOT_AVAILABLE);
-  clReleaseKernel(Kernel);
-  clReleaseProgram(Program);
+  for (int I = 0; I < 2; ++I) {
+    clReleaseKernel(Kernels[I]);
+    clReleaseProgram(Programs[I]);
+  }
 }
 
 TEST_F(FakeDriverTest, SvmPlatformGetsTheExtensionAndSpirv) {
@@ -217,6 +259,38 @@ using AllocFn = void *(CL_API_CALL *)(cl_context, cl_device_id, const cl_ulong *
                                       cl_int *);
 using FreeFn = cl_int(CL_API_CALL *)(cl_context, void *);
 
+// Host and shared memory must be usable by the host without mapping: where the devices have only
+// coarse-grained SVM, only device memory is offered.
+TEST_F(FakeDriverTest, HostUsableKindsNeedFineGrainedSvm) {
+  const struct {
+    const char *Function;
+    int Platform;
+    cl_int Expected;
+  } Cases[] = {
+      {"clHostMemAllocTARNO", 1, CL_SUCCESS},   {"clSharedMemAllocTARNO", 1, CL_SUCCESS},
+      {"clDeviceMemAllocTARNO", 1, CL_SUCCESS}, {"clHostMemAllocTARNO", 2, CL_INVALID_OPERATION},
+      {"clSharedMemAllocTARNO", 2, CL_INVALID_OPERATION},
+      {"clDeviceMemAllocTARNO", 2, CL_SUCCESS},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(std::string(Case.Function) + " on platform " + std::to_string(Case.Platform));
+    int P = Case.Platform;
+    cl_int Error = -1;
+    void *Ptr = nullptr;
+    if (std::strcmp(Case.Function, "clHostMemAllocTARNO") == 0)
+      Ptr = extensionFunction<void *(CL_API_CALL *)(cl_context, const cl_ulong *, size_t, cl_uint,
+                                                    cl_int *)>(Platforms[P], Case.Function)(
+          Contexts[P], nullptr, 64, 0, &Error);
+    else
+      Ptr = extensionFunction<AllocFn>(Platforms[P], Case.Function)(Contexts[P], Devices[P],
+                                                                     nullptr, 64, 0, &Error);
+    EXPECT_EQ(Error, Case.Expected);
+    EXPECT_EQ(Ptr != nullptr, Case.Expected == CL_SUCCESS);
+    if (Ptr)
+      extensionFunction<FreeFn>(Platforms[P], "clMemFreeTARNO")(Contexts[P], Ptr);
+  }
+}
+
 // The fake's kernel body keeps the pointer list of each launch.
 void keepPointerList(const fakecl_launch *Launch, void *Lists) {
   auto &Kept = *static_cast<std::vector<std::vector<void *>> *>(Lists);
@@ -290,8 +364,10 @@ TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
               CL_SUCCESS);
     clFinish(Queue);
   };
-  auto Sorted = [](std::vector<void *> List) {
+  // The program's variables come first, as the SPIR-V layer's own list; the rest sorted.
+  auto Sorted = [&](std::vector<void *> List) {
     std::sort(List.begin(), List.end());
+    List.insert(List.begin(), Globals);
     return List;
   };
   cl_bool On = CL_TRUE;
@@ -313,11 +389,11 @@ TEST_F(FakeDriverTest, LaunchesGiveTheDriverEveryPointerTheKernelMayReach) {
   Launch();
   std::vector<std::vector<void *>> Expected = {
       {Globals},
-      Sorted({Globals, Device}),
-      Sorted({Globals, Device}),
-      Sorted({Globals, Device, Shared}),
-      Sorted({Globals, Device, Shared, Later}),
-      Sorted({Globals, Shared, Later})};
+      Sorted({Device}),
+      Sorted({Device}),
+      Sorted({Device, Shared}),
+      Sorted({Device, Shared, Later}),
+      Sorted({Shared, Later})};
   EXPECT_EQ(Lists, Expected);
   Fake->setKernelBody("set_counter", nullptr);
   MemFree(Contexts[1], Shared);
@@ -350,6 +426,14 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
     EXPECT_EQ(Kernel == nullptr, Code != CL_SUCCESS);
     return Code;
   };
+  // Lists too long to hold make the layers' own containers throw; each layer owns one of these.
+  cl_kernel Owned = clCreateKernel(Program, "set_counter", &Error);
+  const char *Source = kManifest;
+  cl_program Plain = clCreateProgramWithSource(Contexts[1], 1, &Source, nullptr, &Error);
+  clBuildProgram(Plain, 0, nullptr, nullptr, nullptr, nullptr);
+  cl_kernel PlainKernel = clCreateKernel(Plain, "k", &Error);
+  void *Unread = nullptr;
+  size_t Huge = ~size_t(0) & ~(sizeof(void *) - 1);
   const struct {
     const char *Fault;
     std::function<cl_int()> Call;
@@ -365,6 +449,9 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
          EXPECT_EQ(clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Code), nullptr);
          return Code;
        }},
+      {"pass all",
+       [&] { return clSetKernelExecInfo(Owned, CL_KERNEL_EXEC_INFO_SVM_PTRS, Huge, &Unread); }},
+      {"pass all", [&] { return clSetKernelExecInfo(PlainKernel, 0x4203, Huge, &Unread); }},
   };
   for (const auto &Case : Cases) {
     SCOPED_TRACE(Case.Fault);
@@ -379,9 +466,124 @@ TEST_F(FakeDriverTest, FailedSetUpFailsTheCallAndLeavesNothing) {
   EXPECT_EQ(Error, CL_SUCCESS);
   EXPECT_EQ(BlockingFree(Contexts[1], Data), CL_SUCCESS);
   clReleaseKernel(Kernel);
+  clReleaseKernel(Owned);
+  clReleaseKernel(PlainKernel);
+  clReleaseProgram(Plain);
   clReleaseCommandQueue(Queue);
   clReleaseProgram(Program);
   Fake->configure("binary-module \"\"");
+}
+
+// What the layers send the driver for calls they take part in, as an ordered log of driver calls:
+// nothing waits on the host, a zero-byte copy is a command of its queue, the caller's own SVM
+// pointer list joins the layer's and an empty one clears it, and a program's variables are freed
+// after the work queued so far.
+TEST_F(FakeDriverTest, DriverCallsFollowTheCallersCallsWithoutWaiting) {
+  Fake->configure("deferred on\nbinary-module \"kernel set_counter args=2\"");
+  size_t LiveUsm = Fake->liveObjects("usm");
+  cl_int Error = CL_SUCCESS;
+  cl_command_queue Queue = clCreateCommandQueueWithProperties(Contexts[1], Devices[1], nullptr,
+                                                              &Error);
+  const char *Source = kManifest;
+  cl_program Plain = clCreateProgramWithSource(Contexts[1], 1, &Source, nullptr, &Error);
+  clBuildProgram(Plain, 0, nullptr, nullptr, nullptr, nullptr);
+  cl_kernel Kernel = clCreateKernel(Plain, "k", &Error);
+  std::vector<char> Spirv = readKernel("program_globals.spv");
+  cl_program Globals = clCreateProgramWithIL(Contexts[1], Spirv.data(), Spirv.size(), &Error);
+  ASSERT_EQ(clBuildProgram(Globals, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS);
+  cl_kernel Setter = clCreateKernel(Globals, "set_counter", &Error);
+  int Value = 1;
+  clSetKernelArg(Setter, 0, sizeof(Value), &Value);
+  auto DeviceAlloc = extensionFunction<AllocFn>(Platforms[1], "clDeviceMemAllocTARNO");
+  auto MemFree = extensionFunction<FreeFn>(Platforms[1], "clMemFreeTARNO");
+  using CopyFn = cl_int(CL_API_CALL *)(cl_command_queue, cl_bool, void *, const void *, size_t,
+                                       cl_uint, const cl_event *, cl_event *);
+  auto Memcpy = extensionFunction<CopyFn>(Platforms[1], "clEnqueueMemcpyTARNO");
+  void *Device = DeviceAlloc(Contexts[1], Devices[1], nullptr, 64, 0, &Error);
+  void *Svm = clSVMAlloc(Contexts[1], CL_MEM_READ_WRITE, 64, 0);
+  clSetKernelArg(Kernel, 0, sizeof(Device), &Device);
+  std::vector<std::vector<void *>> Lists;
+  Fake->setKernelBody("k", keepPointerList, &Lists);
+  size_t Global = 1;
+  auto Launch = [&] {
+    return clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
+                                  nullptr);
+  };
+  cl_bool On = CL_TRUE, Off = CL_FALSE;
+  void *Own[] = {Svm};
+  cl_event Before = nullptr, Done = nullptr;
+  const struct {
+    const char *What;
+    std::function<void()> Calls;
+    std::vector<std::string> Expected;
+  } Cases[] = {
+      {"zero-byte copy",
+       [&] {
+         clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Before);
+         Fake->resetLog();
+         EXPECT_EQ(Memcpy(Queue, CL_FALSE, Svm, Svm, 0, 1, &Before, &Done), CL_SUCCESS);
+         cl_command_queue Owner = nullptr;
+         cl_int Status = CL_COMPLETE;
+         clGetEventInfo(Done, CL_EVENT_COMMAND_QUEUE, sizeof(Owner), &Owner, nullptr);
+         clGetEventInfo(Done, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status, nullptr);
+         EXPECT_EQ(Owner, Queue);
+         EXPECT_NE(Status, CL_COMPLETE);
+       },
+       {"clEnqueueMarkerWithWaitList", "clGetEventInfo", "clGetEventInfo"}},
+      {"own list and indirect device access",
+       [&] {
+         clSetKernelExecInfo(Kernel, 0x4201, sizeof(On), &On);
+         clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS, sizeof(Own), Own);
+         Launch();
+       },
+       {"clSetKernelExecInfo", "clEnqueueNDRangeKernel"}},
+      {"empty own list, no indirect access",
+       [&] {
+         clSetKernelExecInfo(Kernel, 0x4201, sizeof(Off), &Off);
+         clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS, 0, Own);
+         Launch();
+         clFinish(Queue);
+       },
+       {"clSetKernelExecInfo", "clEnqueueNDRangeKernel", "clFinish"}},
+      {"program release with its kernel queued",
+       [&] {
+         clEnqueueNDRangeKernel(Queue, Setter, 1, nullptr, &Global, nullptr, 0, nullptr, nullptr);
+         Fake->resetLog();
+         clReleaseKernel(Setter);
+         clReleaseProgram(Globals);
+       },
+       // The kernel's hold on its program, the executable; then a marker in each queue of the
+       // context (with one left by a queue an earlier test released), the block's free on a
+       // private queue after them (which the layer below marks too, as it holds memory in the
+       // context), and the program variables' hold on the context; the program last.
+       {"clReleaseKernel", "clReleaseProgram", "clReleaseProgram", "clRetainCommandQueue",
+        "clRetainEvent", "clEnqueueMarkerWithWaitList", "clCreateCommandQueueWithProperties",
+        "clEnqueueSVMFree", "clEnqueueMarkerWithWaitList", "clReleaseCommandQueue",
+        "clReleaseCommandQueue", "clReleaseEvent", "clReleaseEvent", "clReleaseContext",
+        "clReleaseProgram"}},
+  };
+  for (const auto &Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    Fake->resetLog();
+    Case.Calls();
+    std::vector<std::string> Names;
+    for (const std::string &Line : Fake->calls())
+      Names.push_back(Line.substr(0, Line.find('(')));
+    EXPECT_EQ(Names, Case.Expected);
+  }
+  // The caller's list first, as given; the layer's pointers after it.
+  std::vector<std::vector<void *>> Expected = {{Svm, Device}, {}};
+  EXPECT_EQ(Lists, Expected);
+  Fake->setKernelBody("k", nullptr);
+  clReleaseEvent(Before);
+  clReleaseEvent(Done);
+  clReleaseKernel(Kernel);
+  clReleaseProgram(Plain);
+  clReleaseCommandQueue(Queue);
+  MemFree(Contexts[1], Device);
+  clSVMFree(Contexts[1], Svm);
+  EXPECT_EQ(Fake->liveObjects("usm"), LiveUsm) << "the program's variables were not freed";
+  Fake->configure("deferred off\nbinary-module \"\"");
 }
 
 // The fake's kernel body notes whether the memory it was given is still allocated.
@@ -391,10 +593,13 @@ void checkMemoryLive(const fakecl_launch *Launch, void *Live) {
       Launch->num_indirect_pointers == 1 && Fake.usmInfo(Launch->indirect_pointers[0]).size > 0;
 }
 
-// Releasing a context frees its allocations after the work queued on it, and before the context
-// itself goes.
-TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
+// A context's allocations live while its driver context may be used: the application's last
+// context reference goes without a driver call of the layer's, the context stays known through its
+// queue, and the memory goes only with its last queue, program and kernel, after the work queued
+// there and without waiting for it.
+TEST_F(FakeDriverTest, ContextAllocationsLiveUntilItsLastQueueProgramAndKernel) {
   Fake->configure("deferred on");
+  size_t LiveUsm = Fake->liveObjects("usm");
   cl_int Error = CL_SUCCESS;
   cl_context Context = clCreateContext(nullptr, 1, &Devices[1], nullptr, nullptr, &Error);
   cl_command_queue Queue = clCreateCommandQueueWithProperties(Context, Devices[1], nullptr, &Error);
@@ -403,6 +608,7 @@ TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
   ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS);
   cl_kernel Kernel = clCreateKernel(Program, "k", &Error);
   auto SharedAlloc = extensionFunction<AllocFn>(Platforms[1], "clSharedMemAllocTARNO");
+  auto MemFree = extensionFunction<FreeFn>(Platforms[1], "clMemFreeTARNO");
   void *Data = SharedAlloc(Context, Devices[1], nullptr, 64, 0, &Error);
   ASSERT_NE(Data, nullptr);
   clSetKernelArg(Kernel, 0, sizeof(Data), &Data);
@@ -415,20 +621,36 @@ TEST_F(FakeDriverTest, ContextReleaseWaitsForQueuedWorkBeforeFreeing) {
   ASSERT_EQ(clEnqueueNDRangeKernel(Queue, Kernel, 1, nullptr, &Global, nullptr, 0, nullptr,
                                    nullptr),
             CL_SUCCESS);
+  auto Calls = [&] {
+    std::vector<std::string> Names;
+    for (const std::string &Line : Fake->calls())
+      Names.push_back(Line.substr(0, Line.find('(')));
+    Fake->resetLog();
+    return Names;
+  };
   Fake->resetLog();
   EXPECT_EQ(clReleaseContext(Context), CL_SUCCESS);
-  EXPECT_TRUE(Live) << "the kernel ran on freed memory";
-  std::vector<std::string> Calls;
-  for (const std::string &Line : Fake->calls())
-    Calls.push_back(Line.substr(0, Line.find('(')));
-  EXPECT_EQ(Calls, (std::vector<std::string>{"clRetainCommandQueue", "clFinish",
-                                             "clReleaseCommandQueue", "clSVMFree",
-                                             "clReleaseContext"}));
-  Fake->setKernelBody("k", nullptr);
+  EXPECT_EQ(Calls(), std::vector<std::string>{"clReleaseContext"});
+  cl_context Again = nullptr;
+  clGetCommandQueueInfo(Queue, CL_QUEUE_CONTEXT, sizeof(Again), &Again, nullptr);
+  void *More = SharedAlloc(Again, Devices[1], nullptr, 64, 0, &Error);
+  EXPECT_EQ(Error, CL_SUCCESS) << "the context is still the layer's";
+  EXPECT_EQ(MemFree(Again, More), CL_SUCCESS);
   clReleaseKernel(Kernel);
   clReleaseProgram(Program);
+  EXPECT_EQ(Fake->usmInfo(Data).base, Data);
+  Calls();
   clReleaseCommandQueue(Queue);
-  EXPECT_EQ(Fake->liveObjects("context"), 2u);
+  EXPECT_TRUE(Live) << "the kernel ran on freed memory";
+  // A marker after the queue's last command, and the memory freed after it on a private queue.
+  EXPECT_EQ(Calls(), (std::vector<std::string>{
+                         "clEnqueueMarkerWithWaitList", "clRetainEvent",
+                         "clCreateCommandQueueWithProperties", "clEnqueueSVMFree",
+                         "clReleaseCommandQueue", "clReleaseEvent", "clReleaseEvent",
+                         "clReleaseCommandQueue"}));
+  Fake->setKernelBody("k", nullptr);
+  EXPECT_EQ(Fake->liveObjects("usm"), LiveUsm);
+  EXPECT_EQ(Fake->liveObjects("context"), size_t(kPlatforms));
   Fake->configure("deferred off");
 }
 

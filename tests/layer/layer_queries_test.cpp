@@ -39,6 +39,10 @@ TEST_F(QueriesTest, TimersShareTheClockOfEventTimestamps) {
   EXPECT_LE(HostBefore, HostAfter);
   EXPECT_EQ(clGetDeviceAndHostTimer(Env.Device, nullptr, &Host), CL_INVALID_VALUE);
   EXPECT_EQ(clGetHostTimer(Env.Device, nullptr), CL_INVALID_VALUE);
+  cl_ulong Resolution = 0; // a platform with a host timer says so
+  clGetPlatformInfo(Env.Platform, CL_PLATFORM_HOST_TIMER_RESOLUTION, sizeof(Resolution),
+                    &Resolution, nullptr);
+  EXPECT_EQ(Resolution, 1u);
   clReleaseEvent(Done);
   clReleaseKernel(Scale);
   Env.Usm.MemFree(Env.Context, Data);
@@ -54,6 +58,14 @@ TEST_F(QueriesTest, SubGroupsOfOneOnADeviceWithoutSubGroups) {
                                     nullptr),
             CL_SUCCESS);
   EXPECT_EQ(SimdWidth, 1u);
+  // The device's own answer agrees: a work-group holds as many sub-groups as work-items.
+  cl_uint SubGroups = 0;
+  size_t GroupSize = 0;
+  clGetDeviceInfo(Env.Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(SubGroups), &SubGroups,
+                  nullptr);
+  clGetDeviceInfo(Env.Device, CL_DEVICE_MAX_WORK_GROUP_SIZE, sizeof(GroupSize), &GroupSize,
+                  nullptr);
+  EXPECT_EQ(SubGroups, GroupSize);
   const size_t Local[2] = {8, 4};
   size_t Count = 0;
   ASSERT_EQ(clGetKernelSubGroupInfo(Scale, Env.Device, CL_KERNEL_SUB_GROUP_COUNT_FOR_NDRANGE,

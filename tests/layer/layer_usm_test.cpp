@@ -127,6 +127,9 @@ TEST_F(UsmTest, BadAllocationRequestsGetErrorCodes) {
   cl_int Error = CL_SUCCESS;
   EXPECT_EQ(alloc(kTypeDevice, 64, 24, &Error), nullptr);
   EXPECT_EQ(Error, CL_INVALID_VALUE);
+  // Each alignment costs its size again in over-allocation: beyond 64 KiB it is refused.
+  EXPECT_EQ(alloc(kTypeDevice, 64, 1u << 31, &Error), nullptr);
+  EXPECT_EQ(Error, CL_INVALID_VALUE);
   EXPECT_EQ(alloc(kTypeShared, 0, 0, &Error), nullptr);
   EXPECT_EQ(Error, CL_INVALID_BUFFER_SIZE);
   cl_ulong MaxAlloc = 0;
@@ -214,17 +217,31 @@ TEST_F(UsmTest, CopiesWorkInEveryDirection) {
     EXPECT_EQ(Env.Usm.MemFree(Env.Context, Ptr), CL_SUCCESS);
 }
 
-TEST_F(UsmTest, ZeroSizeCopyCompletesAtOnce) {
+// A zero-byte copy is a command of its queue: it waits for its wait list there (not on the
+// host, where a user event set later by the same thread would never come), and its event is the
+// queue's and completes in the queue's order.
+TEST_F(UsmTest, ZeroSizeCopyIsACommandOfItsQueue) {
   EXPECT_EQ(Env.Usm.EnqueueMemcpy(Env.Queue, CL_TRUE, nullptr, nullptr, 0, 0, nullptr, nullptr),
             CL_SUCCESS);
+  cl_int Error = CL_SUCCESS;
+  cl_event Gate = clCreateUserEvent(Env.Context, &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
   cl_event Done = nullptr;
-  ASSERT_EQ(Env.Usm.EnqueueMemcpy(Env.Queue, CL_FALSE, nullptr, nullptr, 0, 0, nullptr, &Done),
+  ASSERT_EQ(Env.Usm.EnqueueMemcpy(Env.Queue, CL_FALSE, nullptr, nullptr, 0, 1, &Gate, &Done),
             CL_SUCCESS);
   ASSERT_NE(Done, nullptr);
   cl_int Status = -1;
+  cl_command_queue Queue = nullptr;
+  clGetEventInfo(Done, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status, nullptr);
+  clGetEventInfo(Done, CL_EVENT_COMMAND_QUEUE, sizeof(Queue), &Queue, nullptr);
+  EXPECT_NE(Status, CL_COMPLETE);
+  EXPECT_EQ(Queue, Env.Queue);
+  ASSERT_EQ(clSetUserEventStatus(Gate, CL_COMPLETE), CL_SUCCESS);
+  ASSERT_EQ(clWaitForEvents(1, &Done), CL_SUCCESS);
   clGetEventInfo(Done, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status, nullptr);
   EXPECT_EQ(Status, CL_COMPLETE);
   clReleaseEvent(Done);
+  clReleaseEvent(Gate);
 }
 
 class UsmKernelTest : public UsmTest {

@@ -1,8 +1,13 @@
 #include "layer_state.h"
 
 #include "device_caps.h"
+#include "exception_barrier.h"
 
+#include <mutex>
 #include <optional>
+
+using ExclusiveLock = std::lock_guard<std::shared_mutex>;
+using SharedLock = std::shared_lock<std::shared_mutex>;
 
 LayerState &layerState() {
   static LayerState *State = new LayerState(); // never destroyed: drivers may call in at exit
@@ -11,17 +16,86 @@ LayerState &layerState() {
 
 bool queueKnown(cl_command_queue Queue) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  SharedLock Guard(State.Lock);
   return State.Queues.count(Queue) != 0;
+}
+
+namespace {
+
+// Erases the record when nothing holds the context any more; the caller holds the lock.
+std::optional<ContextRecord> takeIfUnheld(LayerState &State, cl_context Context) {
+  auto It = State.Contexts.find(Context);
+  if (It == State.Contexts.end() || It->second.RefCount > 0 || It->second.Children > 0)
+    return std::nullopt;
+  ContextRecord Record = std::move(It->second);
+  State.Contexts.erase(It);
+  return Record;
+}
+
+void contextGone(cl_context Context, std::optional<ContextRecord> Record) {
+  if (!Record)
+    return;
+  if (Record->Served)
+    contextReleased(Context, *Record);
+  for (cl_event Marker : Record->Released)
+    gNext.clReleaseEvent(Marker);
+}
+
+// The context's queues, retained under the lock so that none is destroyed meanwhile, and its
+// released queues' markers, retained too.
+void retainContextWork(cl_context Context, std::vector<cl_command_queue> &Queues,
+                       std::vector<cl_event> &Markers) {
+  LayerState &State = layerState();
+  SharedLock Guard(State.Lock);
+  for (auto &[Queue, Record] : State.Queues)
+    if (Record.Context == Context && gNext.clRetainCommandQueue(Queue) == CL_SUCCESS)
+      Queues.push_back(Queue);
+  auto It = State.Contexts.find(Context);
+  if (It != State.Contexts.end())
+    for (cl_event Marker : It->second.Released)
+      if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
+        Markers.push_back(Marker);
+}
+
+void releaseAll(const std::vector<cl_command_queue> &Queues, const std::vector<cl_event> &Events) {
+  for (cl_command_queue Queue : Queues)
+    gNext.clReleaseCommandQueue(Queue);
+  for (cl_event Event : Events)
+    gNext.clReleaseEvent(Event);
+}
+
+} // namespace
+
+void adoptChild(cl_context Context) {
+  LayerState &State = layerState();
+  ExclusiveLock Guard(State.Lock);
+  auto It = State.Contexts.find(Context);
+  if (It != State.Contexts.end())
+    ++It->second.Children;
+}
+
+void dropChild(cl_context Context) {
+  LayerState &State = layerState();
+  std::optional<ContextRecord> Gone;
+  {
+    ExclusiveLock Guard(State.Lock);
+    auto It = State.Contexts.find(Context);
+    if (It == State.Contexts.end() || It->second.Children == 0)
+      return;
+    --It->second.Children;
+    Gone = takeIfUnheld(State, Context);
+  }
+  contextGone(Context, std::move(Gone));
 }
 
 cl_int finishContextQueues(cl_context Context) {
   LayerState &State = layerState();
   std::vector<cl_command_queue> Queues;
+  std::vector<cl_event> Markers;
   cl_int Result = CL_SUCCESS;
   {
     // Retained under the lock, so that no queue is destroyed before it is finished.
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    ExclusiveLock Guard(State.Lock);
     for (auto &[Queue, Record] : State.Queues) {
       if (Record.Context != Context)
         continue;
@@ -31,19 +105,67 @@ cl_int finishContextQueues(cl_context Context) {
       else if (Result == CL_SUCCESS)
         Result = Error;
     }
+    auto It = State.Contexts.find(Context);
+    if (It != State.Contexts.end())
+      for (cl_event Marker : It->second.Released)
+        if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
+          Markers.push_back(Marker);
   }
   for (cl_command_queue Queue : Queues) {
     cl_int Error = gNext.clFinish(Queue);
     if (Result == CL_SUCCESS)
       Result = Error;
-    gNext.clReleaseCommandQueue(Queue);
   }
+  if (!Markers.empty()) {
+    cl_int Error = gNext.clWaitForEvents(static_cast<cl_uint>(Markers.size()), Markers.data());
+    if (Result == CL_SUCCESS)
+      Result = Error;
+  }
+  releaseAll(Queues, Markers);
   return Result;
 }
 
+void freeAfterQueuedWork(cl_context Context, cl_device_id Device, std::vector<void *> Bases,
+                         const std::vector<cl_event> &Released) {
+  if (Bases.empty())
+    return;
+  std::vector<cl_command_queue> Queues;
+  std::vector<cl_event> Markers;
+  retainContextWork(Context, Queues, Markers);
+  for (cl_event Marker : Released)
+    if (gNext.clRetainEvent(Marker) == CL_SUCCESS)
+      Markers.push_back(Marker);
+  for (cl_command_queue Queue : Queues) {
+    cl_event Marker = nullptr;
+    if (gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) == CL_SUCCESS)
+      Markers.push_back(Marker);
+    else
+      gNext.clFinish(Queue); // without a marker, only waiting keeps the order
+  }
+  cl_int Error = CL_SUCCESS;
+  cl_command_queue Private =
+      gNext.clCreateCommandQueueWithProperties(Context, Device, nullptr, &Error);
+  if (Private)
+    Error = gNext.clEnqueueSVMFree(Private, static_cast<cl_uint>(Bases.size()), Bases.data(),
+                                   nullptr, nullptr, static_cast<cl_uint>(Markers.size()),
+                                   Markers.empty() ? nullptr : Markers.data(), nullptr);
+  if (!Private || Error != CL_SUCCESS) {
+    // The memory goes whatever happens; only its time may come later than asked.
+    if (!Markers.empty())
+      gNext.clWaitForEvents(static_cast<cl_uint>(Markers.size()), Markers.data());
+    for (void *Base : Bases)
+      gNext.clSVMFree(Context, Base);
+  }
+  if (Private)
+    gNext.clReleaseCommandQueue(Private); // flushes: the free runs after the markers
+  releaseAll(Queues, Markers);
+}
+
+namespace {
+
 // Keeps what the layer needs to know of a new context. A context the layer cannot describe is
 // released and its creation fails: the layer would otherwise treat it as a driver's own.
-static cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
+cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
   if (!Context)
     return nullptr;
   ContextRecord Record;
@@ -70,36 +192,35 @@ static cl_context recordContext(cl_context Context, cl_int *ErrcodeRet) {
   }
   Record.Served = AllServed;
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  ExclusiveLock Guard(State.Lock);
   State.Contexts[Context] = std::move(Record);
   return Context;
 }
 
-static cl_context CL_API_CALL hookCreateContext(const cl_context_properties *Properties,
-                                                cl_uint NumDevices, const cl_device_id *Devices,
-                                                void(CL_CALLBACK *Notify)(const char *,
-                                                                          const void *, size_t,
-                                                                          void *),
-                                                void *UserData, cl_int *ErrcodeRet) {
+cl_context hookCreateContext(const cl_context_properties *Properties, cl_uint NumDevices,
+                             const cl_device_id *Devices,
+                             void(CL_CALLBACK *Notify)(const char *, const void *, size_t, void *),
+                             void *UserData, cl_int *ErrcodeRet) {
   return recordContext(
       gNext.clCreateContext(Properties, NumDevices, Devices, Notify, UserData, ErrcodeRet),
       ErrcodeRet);
 }
 
-static cl_context CL_API_CALL hookCreateContextFromType(
-    const cl_context_properties *Properties, cl_device_type Type,
-    void(CL_CALLBACK *Notify)(const char *, const void *, size_t, void *), void *UserData,
-    cl_int *ErrcodeRet) {
+cl_context hookCreateContextFromType(const cl_context_properties *Properties,
+                                     cl_device_type Type,
+                                     void(CL_CALLBACK *Notify)(const char *, const void *,
+                                                               size_t, void *),
+                                     void *UserData, cl_int *ErrcodeRet) {
   return recordContext(
       gNext.clCreateContextFromType(Properties, Type, Notify, UserData, ErrcodeRet), ErrcodeRet);
 }
 
 // Counts a successful retain of a handle the layer keeps a record of.
 template <typename Records, typename Handle>
-static cl_int countRetain(cl_int Result, Records LayerState::*Member, Handle Object) {
+cl_int countRetain(cl_int Result, Records LayerState::*Member, Handle Object) {
   if (Result == CL_SUCCESS) {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    ExclusiveLock Guard(State.Lock);
     auto It = (State.*Member).find(Object);
     if (It != (State.*Member).end())
       ++It->second.RefCount;
@@ -107,39 +228,40 @@ static cl_int countRetain(cl_int Result, Records LayerState::*Member, Handle Obj
   return Result;
 }
 
-static cl_int CL_API_CALL hookRetainContext(cl_context Context) {
+cl_int hookRetainContext(cl_context Context) {
   return countRetain(gNext.clRetainContext(Context), &LayerState::Contexts, Context);
 }
 
-// What the layer keeps for a context goes with the application's last reference to it.
-static cl_int CL_API_CALL hookReleaseContext(cl_context Context) {
+cl_int hookReleaseContext(cl_context Context) {
   LayerState &State = layerState();
-  bool Gone = false;
+  std::optional<ContextRecord> Gone;
   {
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    ExclusiveLock Guard(State.Lock);
     auto It = State.Contexts.find(Context);
-    if (It != State.Contexts.end() && --It->second.RefCount == 0) {
-      Gone = It->second.Served;
-      State.Contexts.erase(It);
+    if (It != State.Contexts.end() && It->second.RefCount > 0) {
+      --It->second.RefCount;
+      Gone = takeIfUnheld(State, Context);
     }
   }
-  if (Gone)
-    contextReleased(Context);
+  contextGone(Context, std::move(Gone));
   return gNext.clReleaseContext(Context);
 }
 
-static void recordQueue(cl_command_queue Queue, cl_context Context, cl_device_id Device) {
-  LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
-  QueueRecord Record;
-  Record.Context = Context;
-  Record.Device = Device;
-  State.Queues[Queue] = Record;
+void recordQueue(cl_command_queue Queue, cl_context Context, cl_device_id Device) {
+  {
+    LayerState &State = layerState();
+    ExclusiveLock Guard(State.Lock);
+    QueueRecord Record;
+    Record.Context = Context;
+    Record.Device = Device;
+    State.Queues[Queue] = Record;
+  }
+  adoptChild(Context);
 }
 
-static cl_command_queue CL_API_CALL hookCreateCommandQueueWithProperties(
-    cl_context Context, cl_device_id Device, const cl_queue_properties *Properties,
-    cl_int *ErrcodeRet) {
+cl_command_queue hookCreateCommandQueueWithProperties(cl_context Context, cl_device_id Device,
+                                                      const cl_queue_properties *Properties,
+                                                      cl_int *ErrcodeRet) {
   cl_command_queue Queue =
       gNext.clCreateCommandQueueWithProperties(Context, Device, Properties, ErrcodeRet);
   if (Queue)
@@ -147,58 +269,78 @@ static cl_command_queue CL_API_CALL hookCreateCommandQueueWithProperties(
   return Queue;
 }
 
-static cl_command_queue CL_API_CALL hookCreateCommandQueue(cl_context Context,
-                                                           cl_device_id Device,
-                                                           cl_command_queue_properties Properties,
-                                                           cl_int *ErrcodeRet) {
+cl_command_queue hookCreateCommandQueue(cl_context Context, cl_device_id Device,
+                                        cl_command_queue_properties Properties,
+                                        cl_int *ErrcodeRet) {
   cl_command_queue Queue = gNext.clCreateCommandQueue(Context, Device, Properties, ErrcodeRet);
   if (Queue)
     recordQueue(Queue, Context, Device);
   return Queue;
 }
 
-static cl_int CL_API_CALL hookRetainCommandQueue(cl_command_queue Queue) {
+cl_int hookRetainCommandQueue(cl_command_queue Queue) {
   return countRetain(gNext.clRetainCommandQueue(Queue), &LayerState::Queues, Queue);
 }
 
 // The record goes before the driver's queue may: another thread retaining the context's queues
-// for a blocking free must not find, and retain, a queue the driver has just destroyed.
-static cl_int CL_API_CALL hookReleaseCommandQueue(cl_command_queue Queue) {
+// for a blocking free must not find, and retain, a queue the driver has just destroyed. Where
+// the layer holds memory in the context, a marker after the queue's last command joins the
+// context's record: that memory is freed only after it, without waiting now.
+cl_int hookReleaseCommandQueue(cl_command_queue Queue) {
   LayerState &State = layerState();
   std::optional<QueueRecord> Erased;
-  bool Counted = false;
   {
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    ExclusiveLock Guard(State.Lock);
     auto It = State.Queues.find(Queue);
-    if (It != State.Queues.end()) {
-      Counted = true;
-      if (--It->second.RefCount == 0) {
-        Erased = It->second;
-        State.Queues.erase(It);
+    if (It != State.Queues.end() && --It->second.RefCount == 0) {
+      Erased = It->second;
+      State.Queues.erase(It);
+    }
+  }
+  if (Erased) {
+    cl_event Marker = nullptr;
+    if (layerHoldsMemory(Erased->Context) &&
+        gNext.clEnqueueMarkerWithWaitList(Queue, 0, nullptr, &Marker) == CL_SUCCESS) {
+      std::vector<cl_event> Done;
+      {
+        ExclusiveLock Guard(State.Lock);
+        auto It = State.Contexts.find(Erased->Context);
+        if (It != State.Contexts.end()) {
+          // Markers already reached need no keeping: queues may come and go all day long.
+          std::vector<cl_event> &Kept = It->second.Released;
+          for (auto M = Kept.begin(); M != Kept.end();) {
+            cl_int Status = CL_QUEUED;
+            gNext.clGetEventInfo(*M, CL_EVENT_COMMAND_EXECUTION_STATUS, sizeof(Status), &Status,
+                                 nullptr);
+            if (Status == CL_COMPLETE) {
+              Done.push_back(*M);
+              M = Kept.erase(M);
+            } else {
+              ++M;
+            }
+          }
+          Kept.push_back(Marker);
+        } else {
+          Done.push_back(Marker);
+        }
       }
+      for (cl_event Event : Done)
+        gNext.clReleaseEvent(Event);
     }
+    dropChild(Erased->Context);
   }
-  cl_int Result = gNext.clReleaseCommandQueue(Queue);
-  if (Result != CL_SUCCESS && Counted) {
-    // Nothing was released: the record stands as it was.
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    if (Erased) {
-      Erased->RefCount = 1;
-      State.Queues[Queue] = *Erased;
-    } else if (auto It = State.Queues.find(Queue); It != State.Queues.end()) {
-      ++It->second.RefCount;
-    }
-  }
-  return Result;
+  return gNext.clReleaseCommandQueue(Queue);
 }
 
+} // namespace
+
 void installTrackingHooks(cl_icd_dispatch &Table) {
-  Table.clCreateContext = hookCreateContext;
-  Table.clCreateContextFromType = hookCreateContextFromType;
-  Table.clRetainContext = hookRetainContext;
-  Table.clReleaseContext = hookReleaseContext;
-  Table.clCreateCommandQueueWithProperties = hookCreateCommandQueueWithProperties;
-  Table.clCreateCommandQueue = hookCreateCommandQueue;
-  Table.clRetainCommandQueue = hookRetainCommandQueue;
-  Table.clReleaseCommandQueue = hookReleaseCommandQueue;
+  Table.clCreateContext = guarded<hookCreateContext>;
+  Table.clCreateContextFromType = guarded<hookCreateContextFromType>;
+  Table.clRetainContext = guarded<hookRetainContext>;
+  Table.clReleaseContext = guarded<hookReleaseContext>;
+  Table.clCreateCommandQueueWithProperties = guarded<hookCreateCommandQueueWithProperties>;
+  Table.clCreateCommandQueue = guarded<hookCreateCommandQueue>;
+  Table.clRetainCommandQueue = guarded<hookRetainCommandQueue>;
+  Table.clReleaseCommandQueue = guarded<hookReleaseCommandQueue>;
 }

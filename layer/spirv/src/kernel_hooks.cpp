@@ -2,6 +2,7 @@
 #include "kernel_hooks.h"
 
 #include "device_caps.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
 #include "layer_state.h"
 #include "program_registry.h"
@@ -52,7 +53,7 @@ cl_int trackKernel(cl_kernel Kernel, cl_program Owner, const KernelRecord *Templ
   Record.HiddenArgument = Attachment.HiddenArgument;
   if (!Owner)
     return CL_SUCCESS; // a driver's kernel: nothing to keep
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
   kernelRecords()[Kernel] = Record;
   return CL_SUCCESS;
 }
@@ -65,12 +66,12 @@ cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
 
 // The index of a kernel's hidden argument plus one, or 0.
 cl_uint hiddenArgument(cl_kernel Kernel) {
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
   auto It = kernelRecords().find(Kernel);
   return It == kernelRecords().end() ? 0 : It->second.HiddenArgument;
 }
 
-cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
+cl_int hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size,
                                     const void *Value) {
   cl_uint Hidden = hiddenArgument(Kernel);
   if (Hidden && Index >= Hidden - 1)
@@ -78,7 +79,7 @@ cl_int CL_API_CALL hookSetKernelArg(cl_kernel Kernel, cl_uint Index, size_t Size
   return gNext.clSetKernelArg(Kernel, Index, Size, Value);
 }
 
-cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
+cl_kernel hookCreateKernel(cl_program Program, const char *Name,
                                        cl_int *ErrcodeRet) {
   cl_program Source = nullptr;
   bool Owned = false;
@@ -91,9 +92,9 @@ cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
   return Kernel;
 }
 
-cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel);
+cl_int hookReleaseKernel(cl_kernel Kernel);
 
-cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
+cl_int hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
                                               cl_kernel *Kernels, cl_uint *NumKernelsRet) {
   cl_program Source = nullptr;
   bool Owned = false;
@@ -118,14 +119,14 @@ cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKer
   return CL_SUCCESS;
 }
 
-cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
+cl_kernel hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   cl_kernel Clone = gNext.clCloneKernel(Source, ErrcodeRet);
   if (!Clone)
     return nullptr;
   KernelRecord Template;
   bool Known = false;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
     auto It = kernelRecords().find(Source);
     if ((Known = It != kernelRecords().end()))
       Template = It->second;
@@ -135,10 +136,10 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   return Error == CL_SUCCESS ? Clone : failKernel(Error, ErrcodeRet);
 }
 
-cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
+cl_int hookRetainKernel(cl_kernel Kernel) {
   cl_int Error = gNext.clRetainKernel(Kernel);
   if (Error == CL_SUCCESS) {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
     auto It = kernelRecords().find(Kernel);
     if (It != kernelRecords().end())
       ++It->second.RefCount;
@@ -146,10 +147,10 @@ cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
   return Error;
 }
 
-cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
+cl_int hookReleaseKernel(cl_kernel Kernel) {
   cl_program Owner = nullptr;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
     auto It = kernelRecords().find(Kernel);
     if (It != kernelRecords().end() && --It->second.RefCount == 0) {
       Owner = It->second.LayerProgram;
@@ -164,7 +165,7 @@ cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
 
 } // namespace
 
-cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value) {
+cl_int hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, const void *Value) {
   cl_uint Hidden = hiddenArgument(Kernel);
   if (Hidden && Index >= Hidden - 1)
     return CL_INVALID_ARG_INDEX;
@@ -174,13 +175,13 @@ cl_int CL_API_CALL hookSetKernelArgSVMPointer(cl_kernel Kernel, cl_uint Index, c
 namespace {
 
 void *globalsBlock(cl_kernel Kernel) {
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
   auto It = kernelRecords().find(Kernel);
   return It == kernelRecords().end() ? nullptr : It->second.GlobalsBlock;
 }
 
 // A caller's SVM pointer list replaces the one the layer sent: the program's variables join it.
-cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,
+cl_int hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,
                                          const void *Value) {
   void *Block = Param == CL_KERNEL_EXEC_INFO_SVM_PTRS ? globalsBlock(Kernel) : nullptr;
   if (!Block)
@@ -192,12 +193,12 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
 }
 
 cl_program ownerProgram(cl_kernel Kernel) {
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
   auto It = kernelRecords().find(Kernel);
   return It == kernelRecords().end() ? nullptr : It->second.LayerProgram;
 }
 
-cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
+cl_int hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
   if (Param == CL_KERNEL_PROGRAM)
     if (cl_program Owner = ownerProgram(Kernel))
@@ -209,7 +210,7 @@ cl_int CL_API_CALL hookGetKernelInfo(cl_kernel Kernel, cl_kernel_info Param, siz
 }
 
 // Argument details the driver cannot give for bitcode programs come from the module.
-cl_int CL_API_CALL hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kernel_arg_info Param,
+cl_int hookGetKernelArgInfo(cl_kernel Kernel, cl_uint Index, cl_kernel_arg_info Param,
                                         size_t Size, void *Value, size_t *SizeRet) {
   cl_int Error = gNext.clGetKernelArgInfo(Kernel, Index, Param, Size, Value, SizeRet);
   if (Error != CL_KERNEL_ARG_INFO_NOT_AVAILABLE && Error != CL_INVALID_OPERATION)
@@ -261,14 +262,14 @@ std::string kernelFunctionName(cl_kernel Kernel) {
 }
 
 void installKernelHooks(cl_icd_dispatch &Table) {
-  Table.clCreateKernel = hookCreateKernel;
-  Table.clCreateKernelsInProgram = hookCreateKernelsInProgram;
-  Table.clCloneKernel = hookCloneKernel;
-  Table.clRetainKernel = hookRetainKernel;
-  Table.clReleaseKernel = hookReleaseKernel;
-  Table.clGetKernelInfo = hookGetKernelInfo;
-  Table.clGetKernelArgInfo = hookGetKernelArgInfo;
-  Table.clSetKernelArg = hookSetKernelArg;
-  Table.clSetKernelArgSVMPointer = hookSetKernelArgSVMPointer;
-  Table.clSetKernelExecInfo = hookSetKernelExecInfo;
+  Table.clCreateKernel = guarded<hookCreateKernel>;
+  Table.clCreateKernelsInProgram = guarded<hookCreateKernelsInProgram>;
+  Table.clCloneKernel = guarded<hookCloneKernel>;
+  Table.clRetainKernel = guarded<hookRetainKernel>;
+  Table.clReleaseKernel = guarded<hookReleaseKernel>;
+  Table.clGetKernelInfo = guarded<hookGetKernelInfo>;
+  Table.clGetKernelArgInfo = guarded<hookGetKernelArgInfo>;
+  Table.clSetKernelArg = guarded<hookSetKernelArg>;
+  Table.clSetKernelArgSVMPointer = guarded<hookSetKernelArgSVMPointer>;
+  Table.clSetKernelExecInfo = guarded<hookSetKernelExecInfo>;
 }

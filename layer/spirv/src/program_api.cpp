@@ -1,6 +1,7 @@
 // OpenCL program calls for programs the layer compiles: creation from SPIR-V, compile, link,
 // build, queries and release. Other programs go to the driver unchanged.
 #include "device_caps.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
 #include "layer_state.h"
 #include "program_binary.h"
@@ -17,14 +18,14 @@ using NotifyFn = void(CL_CALLBACK *)(cl_program, void *);
 
 bool ownedProgram(cl_program Program) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   return findProgram(Program) != nullptr;
 }
 
 // The context's devices when the layer compiles SPIR-V for it; false for a driver's context.
 bool contextTranslatesSpirv(cl_context Context, std::vector<cl_device_id> *Devices = nullptr) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   auto It = State.Contexts.find(Context);
   if (It == State.Contexts.end() || !It->second.Served)
     return false;
@@ -61,7 +62,7 @@ cl_int beginWork(cl_program Program, cl_uint NumDevices, const cl_device_id *Dev
   if ((NumDevices == 0) != (Devices == nullptr))
     return CL_INVALID_VALUE;
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   if (!Record)
     return CL_INVALID_PROGRAM;
@@ -84,7 +85,7 @@ ExecutableBuild finishWork(cl_program Program, bool Ok, cl_program_binary_type T
                            std::string Bitcode, ExecutableBuild Built, const char *Options,
                            std::string Log) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   if (!Record) // released while busy: what was made goes away at once
     return Built;
@@ -101,7 +102,7 @@ ExecutableBuild finishWork(cl_program Program, bool Ok, cl_program_binary_type T
   return Old;
 }
 
-cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *Il, size_t Length,
+cl_program hookCreateProgramWithIL(cl_context Context, const void *Il, size_t Length,
                                                cl_int *ErrcodeRet) {
   std::vector<cl_device_id> ContextDevices;
   if (!contextTranslatesSpirv(Context, &ContextDevices))
@@ -118,9 +119,11 @@ cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *I
     std::vector<uint32_t> Words = spirvWords(Il, Length);
     auto Bytes = reinterpret_cast<const char *>(Words.data());
     Record->Spirv.assign(Bytes, Bytes + Length);
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
-    addProgram(Program, std::move(Record));
+    {
+      std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+      addProgram(Program, std::move(Record));
+    }
+    adoptChild(Context);
   }
   if (ErrcodeRet)
     *ErrcodeRet = Error;
@@ -129,11 +132,10 @@ cl_program CL_API_CALL hookCreateProgramWithIL(cl_context Context, const void *I
 
 // Binaries the layer gave out become its programs again, built by the layer: their variables
 // are placed as in the program they came from. Any other binary goes to the driver.
-cl_program CL_API_CALL hookCreateProgramWithBinary(cl_context Context, cl_uint NumDevices,
-                                                   const cl_device_id *Devices,
-                                                   const size_t *Lengths,
-                                                   const unsigned char **Binaries,
-                                                   cl_int *BinaryStatus, cl_int *ErrcodeRet) {
+cl_program hookCreateProgramWithBinary(cl_context Context, cl_uint NumDevices,
+                                       const cl_device_id *Devices, const size_t *Lengths,
+                                       const unsigned char **Binaries, cl_int *BinaryStatus,
+                                       cl_int *ErrcodeRet) {
   std::vector<cl_device_id> ContextDevices;
   cl_program_binary_type Type = CL_PROGRAM_BINARY_TYPE_NONE;
   std::string Bitcode;
@@ -158,8 +160,7 @@ cl_program CL_API_CALL hookCreateProgramWithBinary(cl_context Context, cl_uint N
     Record->Devices.assign(Devices, Devices + NumDevices);
     Record->Bitcode = std::move(Bitcode);
     Record->BinaryType = Type;
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
     addProgram(Program, std::move(Record));
   }
   for (cl_uint I = 0; BinaryStatus && I < NumDevices; ++I)
@@ -169,7 +170,7 @@ cl_program CL_API_CALL hookCreateProgramWithBinary(cl_context Context, cl_uint N
   return Program;
 }
 
-cl_int CL_API_CALL hookCompileProgram(cl_program Program, cl_uint NumDevices,
+cl_int hookCompileProgram(cl_program Program, cl_uint NumDevices,
                                       const cl_device_id *Devices, const char *Options,
                                       cl_uint NumHeaders, const cl_program *Headers,
                                       const char **HeaderNames, NotifyFn Notify, void *UserData) {
@@ -185,13 +186,13 @@ cl_int CL_API_CALL hookCompileProgram(cl_program Program, cl_uint NumDevices,
   ExecutableBuild Old =
       finishWork(Program, Module.Ok, CL_PROGRAM_BINARY_TYPE_COMPILED_OBJECT,
                  std::move(Module.Bitcode), {}, Options, std::move(Module.Log));
-  releaseExecutable(Inputs.Context, Old);
+  releaseExecutable(Inputs.Context, Inputs.Devices.front(), Old);
   if (Notify)
     Notify(Program, UserData);
   return Module.Ok ? CL_SUCCESS : CL_COMPILE_PROGRAM_FAILURE;
 }
 
-cl_int CL_API_CALL hookBuildProgram(cl_program Program, cl_uint NumDevices,
+cl_int hookBuildProgram(cl_program Program, cl_uint NumDevices,
                                     const cl_device_id *Devices, const char *Options,
                                     NotifyFn Notify, void *UserData) {
   if (!ownedProgram(Program))
@@ -215,7 +216,7 @@ cl_int CL_API_CALL hookBuildProgram(cl_program Program, cl_uint NumDevices,
                          Log) == CL_SUCCESS;
   ExecutableBuild Old = finishWork(Program, Ok, CL_PROGRAM_BINARY_TYPE_EXECUTABLE,
                                    std::move(Bitcode), std::move(Built), Options, std::move(Log));
-  releaseExecutable(Inputs.Context, Old);
+  releaseExecutable(Inputs.Context, Inputs.Devices.front(), Old);
   if (Notify)
     Notify(Program, UserData);
   return Ok ? CL_SUCCESS : CL_BUILD_PROGRAM_FAILURE;
@@ -225,7 +226,7 @@ bool hasWord(const char *Options, const char *Word) {
   return Options && extensionListHas(Options, Word);
 }
 
-cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
+cl_program hookLinkProgram(cl_context Context, cl_uint NumDevices,
                                        const cl_device_id *Devices, const char *Options,
                                        cl_uint NumInputs, const cl_program *Inputs,
                                        NotifyFn Notify, void *UserData, cl_int *ErrcodeRet) {
@@ -243,7 +244,7 @@ cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
                                UserData, ErrcodeRet);
   {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(State.Lock);
     if ((NumDevices == 0) != (Devices == nullptr))
       return Fail(CL_INVALID_VALUE);
     if (Owned != NumInputs)
@@ -275,10 +276,10 @@ cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
   Record->Busy = true;
   std::vector<cl_device_id> Targets = Record->Devices;
   {
-    LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
     addProgram(Program, std::move(Record));
   }
+  adoptChild(Context);
   ModuleResult Linked = linkModules(Bitcodes);
   std::string Log = Linked.Log;
   bool Ok = Linked.Ok;
@@ -298,28 +299,30 @@ cl_program CL_API_CALL hookLinkProgram(cl_context Context, cl_uint NumDevices,
   return Program;
 }
 
-cl_int CL_API_CALL hookRetainProgram(cl_program Program) {
+cl_int hookRetainProgram(cl_program Program) {
   cl_int Error = gNext.clRetainProgram(Program);
   if (Error == CL_SUCCESS) {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(State.Lock);
     if (ProgramRecord *Record = findProgram(Program))
       ++Record->RefCount;
   }
   return Error;
 }
 
-cl_int CL_API_CALL hookReleaseProgram(cl_program Program) {
+cl_int hookReleaseProgram(cl_program Program) {
   std::unique_ptr<ProgramRecord> Dead;
   {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(State.Lock);
     ProgramRecord *Record = findProgram(Program);
     if (Record && --Record->RefCount == 0)
       Dead = removeProgram(Program);
   }
-  if (Dead)
-    releaseExecutable(Dead->Context, Dead->Built);
+  if (Dead) {
+    releaseExecutable(Dead->Context, Dead->Devices.front(), Dead->Built);
+    dropChild(Dead->Context);
+  }
   return gNext.clReleaseProgram(Program);
 }
 
@@ -330,10 +333,10 @@ std::string kernelNames(const ProgramRecord &Record) {
   return Names;
 }
 
-cl_int CL_API_CALL hookGetProgramInfo(cl_program Program, cl_program_info Param, size_t Size,
+cl_int hookGetProgramInfo(cl_program Program, cl_program_info Param, size_t Size,
                                       void *Value, size_t *SizeRet) {
   LayerState &State = layerState();
-  std::unique_lock<std::mutex> Guard(State.Lock);
+  std::unique_lock<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   if (!Record) {
     Guard.unlock();
@@ -393,11 +396,11 @@ cl_int CL_API_CALL hookGetProgramInfo(cl_program Program, cl_program_info Param,
   }
 }
 
-cl_int CL_API_CALL hookGetProgramBuildInfo(cl_program Program, cl_device_id Device,
+cl_int hookGetProgramBuildInfo(cl_program Program, cl_device_id Device,
                                            cl_program_build_info Param, size_t Size, void *Value,
                                            size_t *SizeRet) {
   LayerState &State = layerState();
-  std::unique_lock<std::mutex> Guard(State.Lock);
+  std::unique_lock<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   if (!Record) {
     Guard.unlock();
@@ -421,14 +424,14 @@ cl_int CL_API_CALL hookGetProgramBuildInfo(cl_program Program, cl_device_id Devi
   }
 }
 
-cl_int CL_API_CALL hookSetProgramSpecializationConstant(cl_program Program, cl_uint SpecId,
+cl_int hookSetProgramSpecializationConstant(cl_program Program, cl_uint SpecId,
                                                         size_t SpecSize, const void *SpecValue) {
   if (!ownedProgram(Program))
     return gNext.clSetProgramSpecializationConstant(Program, SpecId, SpecSize, SpecValue);
   std::vector<char> Spirv;
   {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(State.Lock);
     ProgramRecord *Record = findProgram(Program);
     if (!Record || Record->Spirv.empty())
       return CL_INVALID_PROGRAM;
@@ -442,7 +445,7 @@ cl_int CL_API_CALL hookSetProgramSpecializationConstant(cl_program Program, cl_u
   uint64_t Bits = 0;
   std::memcpy(&Bits, SpecValue, SpecSize);
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   if (ProgramRecord *Record = findProgram(Program))
     Record->SpecConstants[SpecId] = Bits;
   return CL_SUCCESS;
@@ -453,7 +456,7 @@ cl_int CL_API_CALL hookSetProgramSpecializationConstant(cl_program Program, cl_u
 void detachKernel(cl_program Program) {
   {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    std::lock_guard<std::shared_mutex> Guard(State.Lock);
     if (ProgramRecord *Record = findProgram(Program))
       --Record->AttachedKernels;
   }
@@ -478,7 +481,7 @@ extern "C" cl_int CL_API_CALL layerGetDeviceGlobalVariablePointer(cl_device_id d
   if (!name || !ptr)
     return CL_INVALID_VALUE;
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(program);
   if (!Record)
     return CL_INVALID_PROGRAM;
@@ -498,14 +501,14 @@ extern "C" cl_int CL_API_CALL layerGetDeviceGlobalVariablePointer(cl_device_id d
 }
 
 void installProgramHooks(cl_icd_dispatch &Table) {
-  Table.clCreateProgramWithIL = hookCreateProgramWithIL;
-  Table.clCreateProgramWithBinary = hookCreateProgramWithBinary;
-  Table.clCompileProgram = hookCompileProgram;
-  Table.clBuildProgram = hookBuildProgram;
-  Table.clLinkProgram = hookLinkProgram;
-  Table.clRetainProgram = hookRetainProgram;
-  Table.clReleaseProgram = hookReleaseProgram;
-  Table.clGetProgramInfo = hookGetProgramInfo;
-  Table.clGetProgramBuildInfo = hookGetProgramBuildInfo;
-  Table.clSetProgramSpecializationConstant = hookSetProgramSpecializationConstant;
+  Table.clCreateProgramWithIL = guarded<hookCreateProgramWithIL>;
+  Table.clCreateProgramWithBinary = guarded<hookCreateProgramWithBinary>;
+  Table.clCompileProgram = guarded<hookCompileProgram>;
+  Table.clBuildProgram = guarded<hookBuildProgram>;
+  Table.clLinkProgram = guarded<hookLinkProgram>;
+  Table.clRetainProgram = guarded<hookRetainProgram>;
+  Table.clReleaseProgram = guarded<hookReleaseProgram>;
+  Table.clGetProgramInfo = guarded<hookGetProgramInfo>;
+  Table.clGetProgramBuildInfo = guarded<hookGetProgramBuildInfo>;
+  Table.clSetProgramSpecializationConstant = guarded<hookSetProgramSpecializationConstant>;
 }

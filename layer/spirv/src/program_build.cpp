@@ -10,12 +10,12 @@ namespace {
 
 // Options that still mean something once the source language is gone.
 const std::set<std::string> &passedOptions() {
-  static const std::set<std::string> Options = {
+  static const auto *Options = new std::set<std::string>{ // used until the process ends
       "-g", "-cl-opt-disable", "-cl-mad-enable", "-cl-no-signed-zeros",
       "-cl-unsafe-math-optimizations", "-cl-finite-math-only", "-cl-fast-relaxed-math",
       "-cl-denorms-are-zero", "-cl-single-precision-constant",
       "-cl-fp32-correctly-rounded-divide-sqrt", "-cl-uniform-work-group-size"};
-  return Options;
+  return *Options;
 }
 
 std::string driverLog(cl_program Program, cl_device_id Device) {
@@ -133,12 +133,11 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
   return CL_SUCCESS;
 }
 
-void releaseExecutable(cl_context Context, ExecutableBuild &Build) {
+void releaseExecutable(cl_context Context, cl_device_id Device, ExecutableBuild &Build) {
   if (Build.Executable)
     gNext.clReleaseProgram(Build.Executable);
   if (Build.GlobalsBlock) {
-    finishContextQueues(Context); // the program goes whatever happens
-    gNext.clSVMFree(Context, Build.GlobalsBlock);
+    freeAfterQueuedWork(Context, Device, {Build.GlobalsBlock});
     gNext.clReleaseContext(Context);
   }
   Build = ExecutableBuild();

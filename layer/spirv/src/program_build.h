@@ -18,8 +18,9 @@ cl_int buildExecutable(cl_context Context, const std::vector<cl_device_id> &Devi
                        const std::string &Bitcode, const std::string &Options,
                        ExecutableBuild &Result, std::string &Log);
 
-// Releases what buildExecutable made, after the context's queued work has finished.
-void releaseExecutable(cl_context Context, ExecutableBuild &Build);
+// Releases what buildExecutable made; the variables' block is freed after the work queued in the
+// context so far, without waiting for it.
+void releaseExecutable(cl_context Context, cl_device_id Device, ExecutableBuild &Build);
 
 // The build options worth passing to the driver for a bitcode program.
 std::string driverBuildOptions(const std::string &Options, std::string &Log);

@@ -22,6 +22,13 @@ void addProgram(cl_program Program, std::unique_ptr<ProgramRecord> Record) {
   programs()[Program] = std::move(Record);
 }
 
+bool contextHasGlobals(cl_context Context) {
+  for (auto &[Program, Record] : programs())
+    if (Record->Context == Context && Record->Built.GlobalsBlock)
+      return true;
+  return false;
+}
+
 std::unique_ptr<ProgramRecord> removeProgram(cl_program Program) {
   auto It = programs().find(Program);
   if (It == programs().end())
@@ -33,7 +40,7 @@ std::unique_ptr<ProgramRecord> removeProgram(cl_program Program) {
 
 cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   Owned = Record != nullptr;
   Source = Program;
@@ -47,7 +54,7 @@ cl_int kernelSourceProgram(cl_program Program, cl_program &Source, bool &Owned) 
 
 cl_int attachKernel(cl_program Program, const std::string &Name, KernelAttachment &Attachment) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   Attachment = KernelAttachment();
   if (!Record)
@@ -66,7 +73,7 @@ cl_int attachKernel(cl_program Program, const std::string &Name, KernelAttachmen
 
 bool ownedKernelDesc(cl_program Program, const std::string &Name, KernelDesc &Desc) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  std::lock_guard<std::shared_mutex> Guard(State.Lock);
   ProgramRecord *Record = findProgram(Program);
   if (!Record)
     return false;

@@ -28,10 +28,14 @@ struct ProgramRecord {
   cl_uint AttachedKernels = 0;
 };
 
+// The caller holds the state lock and, for addProgram, calls adoptChild after it; removeProgram's
+// caller calls dropChild once the lock is released.
 void addProgram(cl_program Program, std::unique_ptr<ProgramRecord> Record);
 std::unique_ptr<ProgramRecord> removeProgram(cl_program Program);
 // Looks a program up; null when the layer does not own it. The caller holds the state lock.
 ProgramRecord *findProgram(cl_program Program);
+// Whether a program of the context has its variables in a block; the caller holds the lock.
+bool contextHasGlobals(cl_context Context);
 
 // For kernel creation: the driver program to create kernels from. Owned is set for the layer's
 // programs; an error when such a program has no executable.

@@ -1,6 +1,7 @@
 // The SPIR-V layer: what it gives the shared entry points, and the device and platform queries
 // it adds to (SPIR-V support, its extension functions).
 #include "device_caps.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
 #include "kernel_hooks.h"
 #include "layer_entry.h"
@@ -16,14 +17,19 @@ const char kLayerName[] = "omptarget OpenCL SPIR-V program layer";
 
 bool layerServesDevice(const DeviceCaps &Caps) { return layerTranslatesSpirv(Caps); }
 
+bool layerHoldsMemory(cl_context Context) {
+  std::shared_lock<std::shared_mutex> Guard(layerState().Lock);
+  return contextHasGlobals(Context);
+}
+
 // Program variables keep their own reference to the context: nothing to do here.
-void contextReleased(cl_context) {}
+void contextReleased(cl_context, const ContextRecord &) {}
 
 namespace {
 
 constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_1.3 SPIR-V_1.4";
 
-cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
+cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
   if (Param != CL_DEVICE_IL_VERSION && Param != CL_DEVICE_ILS_WITH_VERSION &&
       Param != CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE)
@@ -82,15 +88,18 @@ cl_int platformServed(cl_platform_id Platform) {
   return Served;
 }
 
+void *const kSpecConstantFunction =
+    reinterpret_cast<void *>(guarded<layerSetProgramSpecializationConstant>);
+
 void *ownFunction(const char *Name) {
   if (Name && std::strcmp(Name, "clGetDeviceGlobalVariablePointerTARNO") == 0)
-    return reinterpret_cast<void *>(&layerGetDeviceGlobalVariablePointer);
+    return reinterpret_cast<void *>(guarded<layerGetDeviceGlobalVariablePointer>);
   if (Name && std::strcmp(Name, "clSetProgramSpecializationConstant") == 0)
-    return reinterpret_cast<void *>(&layerSetProgramSpecializationConstant);
+    return kSpecConstantFunction;
   return nullptr;
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
+void *hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = ownFunction(Name);
   if (Own) {
@@ -102,12 +111,12 @@ void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Plat
   }
   void *Below = gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
   // The specialisation-constant entry forwards what it does not own, so it is always safe.
-  if (!Below && Own == reinterpret_cast<void *>(&layerSetProgramSpecializationConstant))
+  if (!Below && Own == kSpecConstantFunction)
     return Own;
   return Below;
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddress(const char *Name) {
+void *hookGetExtensionFunctionAddress(const char *Name) {
   if (void *Own = ownFunction(Name))
     return Own;
   return gNext.clGetExtensionFunctionAddress(Name);
@@ -119,7 +128,8 @@ void installLayerHooks(cl_icd_dispatch &Table) {
   installTrackingHooks(Table);
   installKernelHooks(Table);
   installProgramHooks(Table);
-  Table.clGetDeviceInfo = hookGetDeviceInfo;
-  Table.clGetExtensionFunctionAddressForPlatform = hookGetExtensionFunctionAddressForPlatform;
-  Table.clGetExtensionFunctionAddress = hookGetExtensionFunctionAddress;
+  Table.clGetDeviceInfo = guarded<hookGetDeviceInfo>;
+  Table.clGetExtensionFunctionAddressForPlatform =
+      guarded<hookGetExtensionFunctionAddressForPlatform>;
+  Table.clGetExtensionFunctionAddress = guarded<hookGetExtensionFunctionAddress>;
 }

@@ -6,8 +6,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 
 namespace {
+
+using SharedLock = std::shared_lock<std::shared_mutex>;
+using ExclusiveLock = std::lock_guard<std::shared_mutex>;
+
+// Larger alignments are refused: each would cost its size again in over-allocation.
+constexpr cl_uint kLargestAlignment = 1u << 16;
 
 struct AllocRequest {
   cl_context Context;
@@ -30,18 +37,25 @@ cl_int readProperties(const cl_mem_properties_tarno *Properties, bool &AllowLarg
 }
 
 void *allocate(const AllocRequest &Request, cl_int &Error) {
-  ContextRecord Context;
+  struct {
+    bool Served, FineGrainBuffers;
+    cl_ulong MaxAllocSize;
+    std::vector<cl_device_id> Devices;
+  } Context;
   {
     LayerState &State = layerState();
-    std::lock_guard<std::mutex> Guard(State.Lock);
+    SharedLock Guard(State.Lock);
     auto It = State.Contexts.find(Request.Context);
     if (It == State.Contexts.end()) {
       Error = CL_INVALID_CONTEXT;
       return nullptr;
     }
-    Context = It->second;
+    Context = {It->second.Served, It->second.FineGrainBuffers, It->second.MaxAllocSize,
+               It->second.Devices};
   }
-  if (!Context.Served) {
+  // Host and shared memory must be usable by the host without mapping: only fine-grained
+  // buffers are.
+  if (!Context.Served || (Request.Kind != AllocKind::Device && !Context.FineGrainBuffers)) {
     Error = CL_INVALID_OPERATION;
     return nullptr;
   }
@@ -56,7 +70,7 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
   if ((Error = readProperties(Request.Properties, AllowLarge)) != CL_SUCCESS)
     return nullptr;
   cl_uint Align = Request.Alignment;
-  if (Align & (Align - 1)) {
+  if ((Align & (Align - 1)) || Align > kLargestAlignment) {
     Error = CL_INVALID_VALUE;
     return nullptr;
   }
@@ -65,9 +79,8 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
     Error = CL_INVALID_BUFFER_SIZE;
     return nullptr;
   }
-  // Host and shared memory must be usable by the host without mapping.
   cl_svm_mem_flags Flags = CL_MEM_READ_WRITE;
-  if (Request.Kind != AllocKind::Device && Context.FineGrainBuffers)
+  if (Request.Kind != AllocKind::Device)
     Flags |= CL_MEM_SVM_FINE_GRAIN_BUFFER;
 
   bool OverAlign = Align > kLargestDriverAlignment;
@@ -88,7 +101,7 @@ void *allocate(const AllocRequest &Request, cl_int &Error) {
   Record.Kind = Request.Kind;
   Record.Context = Request.Context;
   Record.Device = Request.Device;
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  ExclusiveLock Guard(layerState().Lock);
   addAllocation(usmState(), User, Record);
   Error = CL_SUCCESS;
   return User;
@@ -104,14 +117,14 @@ void *allocateReporting(const AllocRequest &Request, cl_int *ErrcodeRet) {
 
 bool contextKnown(cl_context Context) {
   LayerState &State = layerState();
-  std::lock_guard<std::mutex> Guard(State.Lock);
+  SharedLock Guard(State.Lock);
   return State.Contexts.count(Context) != 0;
 }
 
 // Removes the record of an allocation that a caller may free (only checks it, when Take is
 // false); gives its driver base pointer.
 cl_int takeFreeable(cl_context Context, void *Ptr, void *&Base, bool Take = true) {
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
+  ExclusiveLock Guard(layerState().Lock);
   if (!layerState().Contexts.count(Context))
     return CL_INVALID_CONTEXT;
   UsmState &State = usmState();
@@ -192,7 +205,7 @@ cl_int CL_API_CALL layerGetMemAllocInfo(cl_context context, const void *ptr, cl_
   AllocationRecord Found;
   const void *Start = nullptr;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    SharedLock Guard(layerState().Lock);
     if (!layerState().Contexts.count(context))
       return CL_INVALID_CONTEXT;
     auto *Entry = ptr ? findAllocation(usmState(), ptr) : nullptr;

@@ -4,31 +4,22 @@
 
 namespace {
 
-// A zero-byte copy is an error for some drivers; it finishes here instead, after its wait list.
-cl_int completeEmptyCopy(cl_command_queue Queue, cl_uint NumEvents, const cl_event *WaitList,
-                         cl_event *Event) {
-  if (NumEvents > 0) {
-    cl_int Error = gNext.clWaitForEvents(NumEvents, WaitList);
-    if (Error != CL_SUCCESS)
-      return Error == CL_EXEC_STATUS_ERROR_FOR_EVENTS_IN_WAIT_LIST ? Error
-                                                                    : CL_INVALID_EVENT_WAIT_LIST;
-  }
-  if (!Event)
-    return CL_SUCCESS;
-  cl_context Context = nullptr;
-  cl_int Error = gNext.clGetCommandQueueInfo(Queue, CL_QUEUE_CONTEXT, sizeof(Context), &Context,
-                                             nullptr);
-  if (Error != CL_SUCCESS)
+// The CPU driver refuses a zero-byte SVM copy: a marker takes its place in the queue, so that it
+// still honours its wait list and the queue's order, and its event is the queue's.
+cl_int emptyCopy(cl_command_queue Queue, cl_bool Blocking, cl_uint NumEvents,
+                 const cl_event *WaitList, cl_event *Event) {
+  cl_event Marker = nullptr;
+  cl_int Error = gNext.clEnqueueMarkerWithWaitList(Queue, NumEvents, WaitList,
+                                                   Event || Blocking ? &Marker : nullptr);
+  if (Error != CL_SUCCESS || !Marker)
     return Error;
-  cl_event Done = gNext.clCreateUserEvent(Context, &Error);
-  if (!Done)
-    return Error;
-  if ((Error = gNext.clSetUserEventStatus(Done, CL_COMPLETE)) != CL_SUCCESS) {
-    gNext.clReleaseEvent(Done);
-    return Error;
-  }
-  *Event = Done;
-  return CL_SUCCESS;
+  if (Blocking)
+    Error = gNext.clWaitForEvents(1, &Marker);
+  if (Event && Error == CL_SUCCESS)
+    *Event = Marker;
+  else
+    gNext.clReleaseEvent(Marker);
+  return Error;
 }
 
 } // namespace
@@ -43,7 +34,7 @@ extern "C" cl_int CL_API_CALL layerEnqueueMemcpy(cl_command_queue queue, cl_bool
   if ((num_events_in_wait_list == 0) != (event_wait_list == nullptr))
     return CL_INVALID_EVENT_WAIT_LIST;
   if (size == 0)
-    return completeEmptyCopy(queue, num_events_in_wait_list, event_wait_list, event);
+    return emptyCopy(queue, blocking, num_events_in_wait_list, event_wait_list, event);
   if (!dst_ptr || !src_ptr)
     return CL_INVALID_VALUE;
   return gNext.clEnqueueSVMMemcpy(queue, blocking, dst_ptr, src_ptr, size,

@@ -1,108 +1,140 @@
-// Kernel-side parts of the shared-memory extension: pointer arguments, indirect access and the
-// suggested work-group size.
+// Kernel-side parts of the shared-memory extension: kernels tracked as children of their
+// context, indirect access, pointer arguments and the suggested work-group size.
+#include "exception_barrier.h"
 #include "usm_state.h"
 #include "vendor_usm.h"
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
-unsigned kindBit(AllocKind Kind) {
-  switch (Kind) {
-  case AllocKind::Host:
-    return 1;
-  case AllocKind::Shared:
-    return 4;
-  case AllocKind::Device:
-    break;
-  }
-  return 2;
-}
+using SharedLock = std::shared_lock<std::shared_mutex>;
+using ExclusiveLock = std::lock_guard<std::shared_mutex>;
 
-// The bases of a context's allocations of the kinds in Kinds, rebuilt only when allocations
-// changed since the last time; the caller holds the lock.
-const std::vector<void *> &contextPointers(UsmState &State, cl_context Context,
-                                           unsigned Kinds) {
-  PointerListCache &Cache = State.PointerLists[{Context, Kinds}];
-  if (Cache.Generation == State.AllocationGeneration)
+// The bases of a context's allocations of the kinds in Kinds: one kind's sorted set as it is,
+// several merged once per allocation generation. The caller holds the lock exclusively when
+// Kinds has several bits.
+const std::vector<void *> &contextPointers(ContextAllocations &Context, unsigned Kinds) {
+  for (unsigned Kind = 0; Kind < kAllocKinds; ++Kind)
+    if (Kinds == 1u << Kind)
+      return Context.Bases[Kind];
+  ContextAllocations::MergedList &Cache = Context.Merged[Kinds];
+  if (Cache.Generation == Context.Generation)
     return Cache.Bases;
   Cache.Bases.clear();
-  for (auto &[User, Allocation] : State.Allocations)
-    if (Allocation.Context == Context && (kindBit(Allocation.Kind) & Kinds))
-      Cache.Bases.push_back(Allocation.Base);
-  std::sort(Cache.Bases.begin(), Cache.Bases.end());
-  Cache.Generation = State.AllocationGeneration;
+  for (unsigned Kind = 0; Kind < kAllocKinds; ++Kind)
+    if (Kinds & (1u << Kind)) {
+      size_t Before = Cache.Bases.size();
+      Cache.Bases.insert(Cache.Bases.end(), Context.Bases[Kind].begin(), Context.Bases[Kind].end());
+      std::inplace_merge(Cache.Bases.begin(), Cache.Bases.begin() + Before, Cache.Bases.end());
+    }
+  Cache.Generation = Context.Generation;
   return Cache.Bases;
+}
+
+uint64_t contextGeneration(UsmState &State, cl_context Context) {
+  auto It = State.PerContext.find(Context);
+  return It == State.PerContext.end() ? 0 : It->second.Generation;
 }
 
 // The SVM pointer list the driver needs: the caller's own SVM pointers, the named pointers (as
 // allocation bases where known) and every live allocation of the kinds the kernel may reach
-// indirectly. The caller holds the lock.
+// indirectly. The caller holds the lock exclusively.
+// The caller's list comes first and as it was given, so that a plain program's list reaches the
+// driver unchanged; the layer's own pointers follow, sorted, without repeating any.
 std::vector<void *> svmPointerList(UsmState &State, const KernelRecord &Record) {
-  std::vector<void *> List = Record.CallerPointers;
+  std::vector<void *> Own;
   for (void *Ptr : Record.IndirectPointers) {
     auto *Found = findAllocation(State, Ptr);
-    List.push_back(Found ? Found->second.Base : Ptr);
+    Own.push_back(Found ? Found->second.Base : Ptr);
   }
-  std::sort(List.begin(), List.end());
-  unsigned Kinds = (Record.IndirectHost ? 1 : 0) | (Record.IndirectDevice ? 2 : 0) |
-                   (Record.IndirectShared ? 4 : 0);
-  if (Kinds) {
-    const std::vector<void *> &Bases = contextPointers(State, Record.Context, Kinds);
-    size_t Named = List.size();
-    List.insert(List.end(), Bases.begin(), Bases.end());
-    std::inplace_merge(List.begin(), List.begin() + Named, List.end());
+  std::sort(Own.begin(), Own.end());
+  if (Record.IndirectKinds) {
+    const std::vector<void *> &Bases =
+        contextPointers(State.PerContext[Record.Context], Record.IndirectKinds);
+    size_t Named = Own.size();
+    Own.insert(Own.end(), Bases.begin(), Bases.end());
+    std::inplace_merge(Own.begin(), Own.begin() + Named, Own.end());
   }
-  List.erase(std::unique(List.begin(), List.end()), List.end());
+  Own.erase(std::unique(Own.begin(), Own.end()), Own.end());
+  if (Record.CallerPointers.empty())
+    return Own;
+  std::vector<void *> List = Record.CallerPointers;
+  std::vector<void *> Given = Record.CallerPointers;
+  std::sort(Given.begin(), Given.end());
+  for (void *Ptr : Own)
+    if (!std::binary_search(Given.begin(), Given.end(), Ptr))
+      List.push_back(Ptr);
   return List;
 }
 
+// Sends the kernel's list when allocations or its settings changed since the last one. An
+// unchanged launch costs a shared lock and one comparison; another context's allocations never
+// count. An empty list is sent only to clear one sent before.
 cl_int pushIndirectPointers(cl_kernel Kernel) {
+  LayerState &Layer = layerState();
+  UsmState &State = usmState();
+  {
+    SharedLock Guard(Layer.Lock);
+    auto It = State.Kernels.find(Kernel);
+    if (It == State.Kernels.end())
+      return CL_SUCCESS;
+    const KernelRecord &Record = It->second;
+    if (Record.ListSent && Record.SentGeneration == contextGeneration(State, Record.Context))
+      return CL_SUCCESS;
+  }
   std::vector<void *> List;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
-    UsmState &State = usmState();
+    ExclusiveLock Guard(Layer.Lock);
     auto It = State.Kernels.find(Kernel);
     if (It == State.Kernels.end())
       return CL_SUCCESS;
     KernelRecord &Record = It->second;
-    if (Record.ListSent && Record.SentGeneration == State.AllocationGeneration)
-      return CL_SUCCESS;
     List = svmPointerList(State, Record);
+    bool Needed = !List.empty() || Record.SentNonEmpty;
     Record.ListSent = true;
-    Record.SentGeneration = State.AllocationGeneration;
+    Record.SentNonEmpty = !List.empty();
+    Record.SentGeneration = contextGeneration(State, Record.Context);
+    if (!Needed)
+      return CL_SUCCESS;
   }
-  if (List.empty())
-    return CL_SUCCESS;
+  void *None = nullptr; // the driver wants a value even for an empty list
   cl_int Error = gNext.clSetKernelExecInfo(Kernel, CL_KERNEL_EXEC_INFO_SVM_PTRS,
-                                           List.size() * sizeof(void *), List.data());
+                                           List.size() * sizeof(void *),
+                                           List.empty() ? &None : List.data());
   if (Error != CL_SUCCESS) {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
-    UsmState &State = usmState();
-    if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end())
+    ExclusiveLock Guard(Layer.Lock);
+    if (auto It = State.Kernels.find(Kernel); It != State.Kernels.end()) {
       It->second.ListSent = false;
+      It->second.SentNonEmpty = true; // unknown: clear it next time if need be
+    }
   }
   return Error;
 }
 
-// The indirect-access settings are recorded here and reach the driver, as one pointer list, at
-// the next enqueue.
-cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param,
-                                         size_t Size, const void *Value) {
+bool contextServed(cl_context Context) {
+  auto It = layerState().Contexts.find(Context);
+  return It != layerState().Contexts.end() && It->second.Served;
+}
+
+// The indirect-access settings and the caller's SVM pointer list are recorded here and reach the
+// driver, as one pointer list, at the next enqueue.
+cl_int hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info Param, size_t Size,
+                             const void *Value) {
   bool IndirectFlag = Param == kExecInfoIndirectHost || Param == kExecInfoIndirectDevice ||
                       Param == kExecInfoIndirectShared;
   bool PointerList = Param == kExecInfoUsmPtrs || Param == CL_KERNEL_EXEC_INFO_SVM_PTRS;
   if (!IndirectFlag && !PointerList)
     return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value);
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    ExclusiveLock Guard(layerState().Lock);
     UsmState &State = usmState();
     auto It = State.Kernels.find(Kernel);
     if (!Kernel || It == State.Kernels.end())
       return CL_INVALID_KERNEL;
     KernelRecord &Record = It->second;
-    auto Context = layerState().Contexts.find(Record.Context);
-    if (Context != layerState().Contexts.end() && Context->second.Served) {
+    if (contextServed(Record.Context)) {
       if (IndirectFlag ? (Size != sizeof(cl_bool) || !Value)
                        : (Size % sizeof(void *) != 0 || (Size != 0 && !Value)))
         return CL_INVALID_VALUE;
@@ -117,13 +149,15 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
           return CL_SUCCESS;
         Kept.assign(First, Last);
       } else {
-        bool On = *static_cast<const cl_bool *>(Value) != CL_FALSE;
-        bool &Setting = Param == kExecInfoIndirectHost     ? Record.IndirectHost
-                        : Param == kExecInfoIndirectDevice ? Record.IndirectDevice
-                                                           : Record.IndirectShared;
-        if (Setting == On)
+        unsigned Bit = Param == kExecInfoIndirectHost     ? kindBit(AllocKind::Host)
+                       : Param == kExecInfoIndirectDevice ? kindBit(AllocKind::Device)
+                                                          : kindBit(AllocKind::Shared);
+        unsigned Kinds = *static_cast<const cl_bool *>(Value) != CL_FALSE
+                             ? Record.IndirectKinds | Bit
+                             : Record.IndirectKinds & ~Bit;
+        if (Kinds == Record.IndirectKinds)
           return CL_SUCCESS;
-        Setting = On;
+        Record.IndirectKinds = Kinds;
       }
       Record.ListSent = false;
       return CL_SUCCESS;
@@ -132,11 +166,10 @@ cl_int CL_API_CALL hookSetKernelExecInfo(cl_kernel Kernel, cl_kernel_exec_info P
   return gNext.clSetKernelExecInfo(Kernel, Param, Size, Value); // the driver's own extension
 }
 
-cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Kernel,
-                                            cl_uint WorkDim, const size_t *GlobalOffset,
-                                            const size_t *GlobalSize, const size_t *LocalSize,
-                                            cl_uint NumEvents, const cl_event *WaitList,
-                                            cl_event *Event) {
+cl_int hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Kernel, cl_uint WorkDim,
+                                const size_t *GlobalOffset, const size_t *GlobalSize,
+                                const size_t *LocalSize, cl_uint NumEvents,
+                                const cl_event *WaitList, cl_event *Event) {
   // Allocations made since the last launch must reach the driver too.
   if (Kernel) {
     cl_int Error = pushIndirectPointers(Kernel);
@@ -147,19 +180,25 @@ cl_int CL_API_CALL hookEnqueueNDRangeKernel(cl_command_queue Queue, cl_kernel Ke
                                       LocalSize, NumEvents, WaitList, Event);
 }
 
-// Kernels are tracked from creation to their last release: their settings are the layer's.
+// Kernels are tracked from creation to their last release: their settings are the layer's, and
+// they keep their context's allocations alive.
 cl_int trackKernel(cl_kernel Kernel, const KernelRecord *Template) {
   KernelRecord Record = Template ? *Template : KernelRecord();
   Record.RefCount = 1;
   Record.ListSent = false;
+  Record.SentNonEmpty = Template != nullptr; // a clone carries the source's list
   cl_int Error = gNext.clGetKernelInfo(Kernel, CL_KERNEL_CONTEXT, sizeof(Record.Context),
                                        &Record.Context, nullptr);
   if (Error != CL_SUCCESS) {
     gNext.clReleaseKernel(Kernel);
     return Error;
   }
-  std::lock_guard<std::mutex> Guard(layerState().Lock);
-  usmState().Kernels[Kernel] = std::move(Record);
+  cl_context Context = Record.Context;
+  {
+    ExclusiveLock Guard(layerState().Lock);
+    usmState().Kernels[Kernel] = std::move(Record);
+  }
+  adoptChild(Context);
   return CL_SUCCESS;
 }
 
@@ -169,8 +208,7 @@ cl_kernel failKernel(cl_int Error, cl_int *ErrcodeRet) {
   return nullptr;
 }
 
-cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
-                                       cl_int *ErrcodeRet) {
+cl_kernel hookCreateKernel(cl_program Program, const char *Name, cl_int *ErrcodeRet) {
   cl_kernel Kernel = gNext.clCreateKernel(Program, Name, ErrcodeRet);
   cl_int Error = CL_SUCCESS;
   if (Kernel && (Error = trackKernel(Kernel, nullptr)) != CL_SUCCESS)
@@ -178,19 +216,24 @@ cl_kernel CL_API_CALL hookCreateKernel(cl_program Program, const char *Name,
   return Kernel;
 }
 
-cl_int CL_API_CALL hookReleaseKernel(cl_kernel Kernel) {
+cl_int hookReleaseKernel(cl_kernel Kernel) {
+  cl_context Gone = nullptr;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    ExclusiveLock Guard(layerState().Lock);
     UsmState &State = usmState();
     auto It = State.Kernels.find(Kernel);
-    if (It != State.Kernels.end() && --It->second.RefCount == 0)
+    if (It != State.Kernels.end() && --It->second.RefCount == 0) {
+      Gone = It->second.Context;
       State.Kernels.erase(It);
+    }
   }
+  if (Gone)
+    dropChild(Gone);
   return gNext.clReleaseKernel(Kernel);
 }
 
-cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
-                                              cl_kernel *Kernels, cl_uint *NumKernelsRet) {
+cl_int hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels, cl_kernel *Kernels,
+                                  cl_uint *NumKernelsRet) {
   cl_uint Created = 0;
   cl_int Error = gNext.clCreateKernelsInProgram(Program, NumKernels, Kernels, &Created);
   if (Error != CL_SUCCESS)
@@ -209,14 +252,14 @@ cl_int CL_API_CALL hookCreateKernelsInProgram(cl_program Program, cl_uint NumKer
   return CL_SUCCESS;
 }
 
-cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
+cl_kernel hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   cl_kernel Clone = gNext.clCloneKernel(Source, ErrcodeRet);
   if (!Clone)
     return nullptr;
   KernelRecord Template;
   bool Known = false;
   {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    SharedLock Guard(layerState().Lock);
     auto It = usmState().Kernels.find(Source);
     if ((Known = It != usmState().Kernels.end()))
       Template = It->second;
@@ -225,15 +268,23 @@ cl_kernel CL_API_CALL hookCloneKernel(cl_kernel Source, cl_int *ErrcodeRet) {
   return Error == CL_SUCCESS ? Clone : failKernel(Error, ErrcodeRet);
 }
 
-cl_int CL_API_CALL hookRetainKernel(cl_kernel Kernel) {
+cl_int hookRetainKernel(cl_kernel Kernel) {
   cl_int Error = gNext.clRetainKernel(Kernel);
   if (Error == CL_SUCCESS) {
-    std::lock_guard<std::mutex> Guard(layerState().Lock);
+    ExclusiveLock Guard(layerState().Lock);
     auto It = usmState().Kernels.find(Kernel);
     if (It != usmState().Kernels.end())
       ++It->second.RefCount;
   }
   return Error;
+}
+
+// Largest divisor of Value that is at most Limit (at least 1).
+size_t largestDivisorUpTo(size_t Value, size_t Limit) {
+  for (size_t D = std::min(Value, Limit); D > 1; --D)
+    if (Value % D == 0)
+      return D;
+  return 1;
 }
 
 } // namespace
@@ -243,14 +294,6 @@ extern "C" cl_int CL_API_CALL layerSetKernelArgMemPointer(cl_kernel kernel, cl_u
   if (!kernel || !kernelKnown(kernel))
     return CL_INVALID_KERNEL;
   return gNext.clSetKernelArgSVMPointer(kernel, arg_index, arg_value);
-}
-
-// Largest divisor of Value that is at most Limit (at least 1).
-static size_t largestDivisorUpTo(size_t Value, size_t Limit) {
-  for (size_t D = std::min(Value, Limit); D > 1; --D)
-    if (Value % D == 0)
-      return D;
-  return 1;
 }
 
 extern "C" cl_int CL_API_CALL layerGetKernelSuggestedLocalWorkSize(
@@ -301,11 +344,11 @@ extern "C" cl_int CL_API_CALL layerGetKernelSuggestedLocalWorkSize(
 }
 
 void installUsmKernelHooks(cl_icd_dispatch &Table) {
-  Table.clCreateKernel = hookCreateKernel;
-  Table.clCreateKernelsInProgram = hookCreateKernelsInProgram;
-  Table.clCloneKernel = hookCloneKernel;
-  Table.clRetainKernel = hookRetainKernel;
-  Table.clReleaseKernel = hookReleaseKernel;
-  Table.clSetKernelExecInfo = hookSetKernelExecInfo;
-  Table.clEnqueueNDRangeKernel = hookEnqueueNDRangeKernel;
+  Table.clCreateKernel = guarded<hookCreateKernel>;
+  Table.clCreateKernelsInProgram = guarded<hookCreateKernelsInProgram>;
+  Table.clCloneKernel = guarded<hookCloneKernel>;
+  Table.clRetainKernel = guarded<hookRetainKernel>;
+  Table.clReleaseKernel = guarded<hookReleaseKernel>;
+  Table.clSetKernelExecInfo = guarded<hookSetKernelExecInfo>;
+  Table.clEnqueueNDRangeKernel = guarded<hookEnqueueNDRangeKernel>;
 }

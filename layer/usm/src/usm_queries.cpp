@@ -2,6 +2,7 @@
 // cannot: the extension's name and functions, timers and sub-groups.
 #include "device_caps.h"
 #include "driver_quirks.h"
+#include "exception_barrier.h"
 #include "info_answer.h"
 #include "usm_state.h"
 #include "vendor_usm.h"
@@ -34,8 +35,34 @@ cl_int answerList(size_t Size, void *Value, size_t *SizeRet,
   return answerBytes(Size, Value, SizeRet, List.data(), List.size() * sizeof(cl_name_version));
 }
 
-cl_int CL_API_CALL hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
-                                     void *Value, size_t *SizeRet) {
+// Whether the layer serves the device; false also when the device cannot be asked.
+bool servedDevice(cl_device_id Device) {
+  DeviceCaps Caps;
+  return deviceCaps(Device, Caps) == CL_SUCCESS && layerServesUsm(Caps);
+}
+
+// The sub-group count a device without sub-groups gets from the layer: every work-item is a
+// sub-group of one, so a work-group holds as many sub-groups as work-items.
+cl_int subGroupCount(cl_device_id Device, size_t Size, void *Value, size_t *SizeRet) {
+  cl_uint Count = 0;
+  cl_int Error = gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(Count),
+                                       &Count, nullptr);
+  if (Error != CL_SUCCESS && Error != CL_INVALID_VALUE)
+    return Error;
+  if (Count == 0 && servedDevice(Device)) {
+    size_t GroupSize = 0;
+    if ((Error = gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_WORK_GROUP_SIZE, sizeof(GroupSize),
+                                       &GroupSize, nullptr)) != CL_SUCCESS)
+      return Error;
+    return answerValue(Size, Value, SizeRet, static_cast<cl_uint>(GroupSize));
+  }
+  return gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, Size, Value, SizeRet);
+}
+
+cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size, void *Value,
+                         size_t *SizeRet) {
+  if (Param == CL_DEVICE_MAX_NUM_SUB_GROUPS)
+    return subGroupCount(Device, Size, Value, SizeRet);
   bool Added = Param == CL_DEVICE_EXTENSIONS || Param == CL_DEVICE_EXTENSIONS_WITH_VERSION;
   if (!Added)
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
@@ -77,16 +104,17 @@ struct NamedFunction {
 };
 
 const NamedFunction kExtensionFunctions[] = {
-    {"clGetMemAllocInfoTARNO", reinterpret_cast<void *>(&layerGetMemAllocInfo)},
-    {"clHostMemAllocTARNO", reinterpret_cast<void *>(&layerHostMemAlloc)},
-    {"clDeviceMemAllocTARNO", reinterpret_cast<void *>(&layerDeviceMemAlloc)},
-    {"clSharedMemAllocTARNO", reinterpret_cast<void *>(&layerSharedMemAlloc)},
-    {"clMemFreeTARNO", reinterpret_cast<void *>(&layerMemFree)},
-    {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(&layerMemBlockingFree)},
-    {"clSetKernelArgMemPointerTARNO", reinterpret_cast<void *>(&layerSetKernelArgMemPointer)},
-    {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(&layerEnqueueMemcpy)},
+    {"clGetMemAllocInfoTARNO", reinterpret_cast<void *>(guarded<layerGetMemAllocInfo>)},
+    {"clHostMemAllocTARNO", reinterpret_cast<void *>(guarded<layerHostMemAlloc>)},
+    {"clDeviceMemAllocTARNO", reinterpret_cast<void *>(guarded<layerDeviceMemAlloc>)},
+    {"clSharedMemAllocTARNO", reinterpret_cast<void *>(guarded<layerSharedMemAlloc>)},
+    {"clMemFreeTARNO", reinterpret_cast<void *>(guarded<layerMemFree>)},
+    {"clMemBlockingFreeTARNO", reinterpret_cast<void *>(guarded<layerMemBlockingFree>)},
+    {"clSetKernelArgMemPointerTARNO",
+     reinterpret_cast<void *>(guarded<layerSetKernelArgMemPointer>)},
+    {"clEnqueueMemcpyTARNO", reinterpret_cast<void *>(guarded<layerEnqueueMemcpy>)},
     {"clGetKernelSuggestedLocalWorkSizeTARNO",
-     reinterpret_cast<void *>(&layerGetKernelSuggestedLocalWorkSize)},
+     reinterpret_cast<void *>(guarded<layerGetKernelSuggestedLocalWorkSize>)},
 };
 
 void *layerFunction(const char *Name) {
@@ -131,7 +159,7 @@ cl_int platformServed(cl_platform_id Platform) {
   return Served;
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
+void *hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = layerFunction(Name);
   if (Own) {
@@ -146,16 +174,18 @@ void *CL_API_CALL hookGetExtensionFunctionAddressForPlatform(cl_platform_id Plat
   return gNext.clGetExtensionFunctionAddressForPlatform(Platform, Name);
 }
 
-void *CL_API_CALL hookGetExtensionFunctionAddress(const char *Name) {
+void *hookGetExtensionFunctionAddress(const char *Name) {
   if (void *Own = layerFunction(Name))
     return Own;
   return gNext.clGetExtensionFunctionAddress(Name);
 }
 
-cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
-                                             cl_ulong *HostTimestamp) {
+// Timers where the driver has none, only for the devices the layer serves; the platform's host
+// timer resolution then says there is one.
+cl_int hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *DeviceTimestamp,
+                                 cl_ulong *HostTimestamp) {
   cl_int Error = gNext.clGetDeviceAndHostTimer(Device, DeviceTimestamp, HostTimestamp);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   if (!DeviceTimestamp || !HostTimestamp)
     return CL_INVALID_VALUE;
@@ -163,9 +193,9 @@ cl_int CL_API_CALL hookGetDeviceAndHostTimer(cl_device_id Device, cl_ulong *Devi
   return CL_SUCCESS;
 }
 
-cl_int CL_API_CALL hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
+cl_int hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
   cl_int Error = gNext.clGetHostTimer(Device, HostTimestamp);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   if (!HostTimestamp)
     return CL_INVALID_VALUE;
@@ -173,14 +203,28 @@ cl_int CL_API_CALL hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp
   return CL_SUCCESS;
 }
 
+cl_int hookGetPlatformInfo(cl_platform_id Platform, cl_platform_info Param, size_t Size,
+                           void *Value, size_t *SizeRet) {
+  if (Param != CL_PLATFORM_HOST_TIMER_RESOLUTION || platformServed(Platform) != CL_SUCCESS)
+    return gNext.clGetPlatformInfo(Platform, Param, Size, Value, SizeRet);
+  cl_ulong Resolution = 0;
+  cl_int Error =
+      gNext.clGetPlatformInfo(Platform, Param, sizeof(Resolution), &Resolution, nullptr);
+  if (Error != CL_SUCCESS && Error != CL_INVALID_VALUE)
+    return Error;
+  if (Error == CL_SUCCESS && Resolution != 0)
+    return gNext.clGetPlatformInfo(Platform, Param, Size, Value, SizeRet);
+  return answerValue(Size, Value, SizeRet, cl_ulong(1)); // nanoseconds of the host clock
+}
+
 // A device without sub-groups runs every work-item as its own sub-group of one.
-cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
-                                             cl_kernel_sub_group_info Param, size_t InputSize,
-                                             const void *Input, size_t Size, void *Value,
-                                             size_t *SizeRet) {
+// It agrees with the device's sub-group count the layer answers.
+cl_int hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Device,
+                                 cl_kernel_sub_group_info Param, size_t InputSize,
+                                 const void *Input, size_t Size, void *Value, size_t *SizeRet) {
   cl_int Error = gNext.clGetKernelSubGroupInfo(Kernel, Device, Param, InputSize, Input, Size,
                                                Value, SizeRet);
-  if (Error != CL_INVALID_OPERATION)
+  if (Error != CL_INVALID_OPERATION || !servedDevice(Device))
     return Error;
   cl_uint DeviceSubGroups = 0;
   gNext.clGetDeviceInfo(Device, CL_DEVICE_MAX_NUM_SUB_GROUPS, sizeof(DeviceSubGroups),
@@ -218,10 +262,12 @@ cl_int CL_API_CALL hookGetKernelSubGroupInfo(cl_kernel Kernel, cl_device_id Devi
 } // namespace
 
 void installUsmQueryHooks(cl_icd_dispatch &Table) {
-  Table.clGetDeviceInfo = hookGetDeviceInfo;
-  Table.clGetExtensionFunctionAddressForPlatform = hookGetExtensionFunctionAddressForPlatform;
-  Table.clGetExtensionFunctionAddress = hookGetExtensionFunctionAddress;
-  Table.clGetDeviceAndHostTimer = hookGetDeviceAndHostTimer;
-  Table.clGetHostTimer = hookGetHostTimer;
-  Table.clGetKernelSubGroupInfo = hookGetKernelSubGroupInfo;
+  Table.clGetDeviceInfo = guarded<hookGetDeviceInfo>;
+  Table.clGetPlatformInfo = guarded<hookGetPlatformInfo>;
+  Table.clGetExtensionFunctionAddressForPlatform =
+      guarded<hookGetExtensionFunctionAddressForPlatform>;
+  Table.clGetExtensionFunctionAddress = guarded<hookGetExtensionFunctionAddress>;
+  Table.clGetDeviceAndHostTimer = guarded<hookGetDeviceAndHostTimer>;
+  Table.clGetHostTimer = guarded<hookGetHostTimer>;
+  Table.clGetKernelSubGroupInfo = guarded<hookGetKernelSubGroupInfo>;
 }

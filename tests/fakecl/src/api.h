@@ -70,6 +70,9 @@ void *CL_API_CALL SVMAlloc(cl_context, cl_svm_mem_flags, size_t, cl_uint);
 void CL_API_CALL SVMFree(cl_context, void *);
 cl_int CL_API_CALL EnqueueSVMMemcpy(cl_command_queue, cl_bool, void *, const void *, size_t, cl_uint,
                                     const cl_event *, cl_event *);
+using SvmFreeNotify = void(CL_CALLBACK *)(cl_command_queue, cl_uint, void *[], void *);
+cl_int CL_API_CALL EnqueueSVMFree(cl_command_queue, cl_uint, void *[], SvmFreeNotify, void *, cl_uint,
+                                  const cl_event *, cl_event *);
 
 // Programs.
 cl_program CL_API_CALL CreateProgramWithIL(cl_context, const void *, size_t, cl_int *);

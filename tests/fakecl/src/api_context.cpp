@@ -207,6 +207,7 @@ cl_int CL_API_CALL RetainCommandQueue(cl_command_queue Queue) {
   if (!Q)
     return C.ret(CL_INVALID_COMMAND_QUEUE);
   ++Q->RefCount;
+  ++Q->ApiRefs;
   return C.ret(CL_SUCCESS);
 }
 
@@ -217,6 +218,9 @@ cl_int CL_API_CALL ReleaseCommandQueue(cl_command_queue Queue) {
   QueueObj *Q = queueOf(C.S, Queue);
   if (!Q)
     return C.ret(CL_INVALID_COMMAND_QUEUE);
+  // The last release flushes: the queue's commands run even while their events keep it alive.
+  if (Q->ApiRefs > 0 && --Q->ApiRefs == 0)
+    runPending(C.S, *Q);
   releaseQueue(C.S, *Q);
   return C.ret(CL_SUCCESS);
 }

@@ -218,6 +218,39 @@ cl_int CL_API_CALL EnqueueSVMMemcpy(cl_command_queue Queue, cl_bool Blocking, vo
   return copy(C, Queue, Blocking, Dst, Src, Size, NumWait, WaitList, Event);
 }
 
+// Frees when the command runs, after its wait list and the queue's earlier commands.
+cl_int CL_API_CALL EnqueueSVMFree(cl_command_queue Queue, cl_uint NumPointers, void *Pointers[],
+                                  SvmFreeNotify Notify, void *User, cl_uint NumWait,
+                                  const cl_event *WaitList, cl_event *Event) {
+  Call C("clEnqueueSVMFree", Queue, NumPointers,
+         HandleArray<void *>{Pointers, Pointers ? NumPointers : 0}, NumWait,
+         HandleArray<cl_event>{WaitList, WaitList ? NumWait : 0}, Event);
+  if (cl_int E = C.fault())
+    return C.ret(E);
+  QueueObj *Q = queueOf(C.S, Queue);
+  if (!Q)
+    return C.ret(CL_INVALID_COMMAND_QUEUE);
+  if (!NumPointers || !Pointers)
+    return C.ret(CL_INVALID_VALUE);
+  std::vector<void *> List(Pointers, Pointers + NumPointers);
+  State *S = &C.S;
+  return C.ret(submitCommand(
+      C.S, *Q, CL_COMMAND_SVM_FREE, false,
+      [S, List, Notify, User, Queue]() mutable {
+        if (Notify)
+          return Notify(Queue, static_cast<cl_uint>(List.size()), List.data(), User);
+        for (void *Ptr : List) {
+          auto It = S->Allocations.find(reinterpret_cast<uintptr_t>(Ptr));
+          if (It == S->Allocations.end())
+            continue;
+          untrackObject(*S, Ptr);
+          S->Allocations.erase(It);
+          std::free(Ptr);
+        }
+      },
+      NumWait, WaitList, Event));
+}
+
 cl_int CL_API_CALL IndirectAllocationOffsets(void *Base, cl_uint NumOffsets, cl_ulong *Offsets) {
   Call C("clVelkIndirectAllocationOffsets", Base, NumOffsets, SizeArray{reinterpret_cast<const size_t *>(Offsets), Offsets ? NumOffsets : 0u});
   if (cl_int E = C.fault())

@@ -81,6 +81,7 @@ static cl_icd_dispatch makeDispatch() {
   D.clSetKernelArgSVMPointer = SetKernelArgSVMPointer;
   D.clSVMFree = SVMFree;
   D.clEnqueueSVMMemcpy = EnqueueSVMMemcpy;
+  D.clEnqueueSVMFree = EnqueueSVMFree;
   return D;
 }
 

@@ -107,6 +107,7 @@ struct PendingCommand;
 struct QueueObj {
   _cl_command_queue Handle;
   cl_uint RefCount = 1;
+  cl_uint ApiRefs = 1; // the references of clCreate/Retain/ReleaseCommandQueue alone
   cl_context Context = nullptr;
   cl_device_id Device = nullptr;
   cl_command_queue_properties Properties = 0;
