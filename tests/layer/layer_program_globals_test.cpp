@@ -95,7 +95,7 @@ TEST_F(ProgramGlobalsTest, HostAndKernelWritesMeetInOnePlace) {
 }
 
 // A second program from the same module, and one made from the first one's binary, have
-// variables of their own, initialised.
+// variables of their own, initialised; a damaged binary is refused.
 TEST_F(ProgramGlobalsTest, EachProgramHasItsOwnStorage) {
   size_t Size = 0;
   ASSERT_EQ(clGetProgramInfo(Program, CL_PROGRAM_BINARY_SIZES, sizeof(Size), &Size, nullptr),
@@ -106,6 +106,12 @@ TEST_F(ProgramGlobalsTest, EachProgramHasItsOwnStorage) {
             CL_SUCCESS);
   const unsigned char *Image = Binary.data();
   cl_int Error = CL_SUCCESS, Status = CL_SUCCESS;
+  // Cut short, it is refused before anything reads it in the application's process.
+  size_t Half = Size / 2;
+  EXPECT_EQ(clCreateProgramWithBinary(Env.Context, 1, &Env.Device, &Half, &Image, &Status, &Error),
+            nullptr);
+  EXPECT_EQ(Error, CL_INVALID_BINARY);
+  EXPECT_EQ(Status, CL_INVALID_BINARY);
   cl_program FromBinary =
       clCreateProgramWithBinary(Env.Context, 1, &Env.Device, &Size, &Image, &Status, &Error);
   ASSERT_EQ(Error, CL_SUCCESS);

@@ -39,7 +39,10 @@ ModuleCache &moduleCache() {
   return *Cache;
 }
 
-size_t footprint(const CachedModule &Module) { return Module.Bitcode.size() + Module.Log.size(); }
+// What an entry costs, its key and bookkeeping included, so that empty entries count too.
+size_t footprint(const CachedModule &Module) {
+  return Module.Bitcode.size() + Module.Log.size() + 128;
+}
 
 } // namespace
 

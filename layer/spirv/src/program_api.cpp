@@ -153,6 +153,9 @@ cl_program hookCreateProgramWithBinary(cl_context Context, cl_uint NumDevices,
     return gNext.clCreateProgramWithBinary(Context, NumDevices, Devices, Lengths, Binaries,
                                            BinaryStatus, ErrcodeRet);
   cl_int Error = devicesValid(NumDevices, Devices, ContextDevices) ? CL_SUCCESS : CL_INVALID_DEVICE;
+  std::string Log; // a binary is accepted or refused whole: there is no program to hold a log
+  if (Error == CL_SUCCESS && !bitcodeIsSound(Bitcode, Log))
+    Error = CL_INVALID_BINARY;
   cl_program Program = Error == CL_SUCCESS ? makePlaceholder(Context, Error) : nullptr;
   if (Program) {
     auto Record = std::make_unique<ProgramRecord>();
@@ -164,7 +167,7 @@ cl_program hookCreateProgramWithBinary(cl_context Context, cl_uint NumDevices,
     addProgram(Program, std::move(Record));
   }
   for (cl_uint I = 0; BinaryStatus && I < NumDevices; ++I)
-    BinaryStatus[I] = Program ? CL_SUCCESS : CL_INVALID_BINARY;
+    BinaryStatus[I] = Error == CL_INVALID_BINARY ? CL_INVALID_BINARY : CL_SUCCESS;
   if (ErrcodeRet)
     *ErrcodeRet = Error;
   return Program;

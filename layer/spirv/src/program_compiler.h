@@ -49,6 +49,10 @@ ModuleResult translateSpirv(const std::vector<char> &Spirv,
 // Ids and byte sizes of the specialisation constants a SPIR-V module declares.
 bool readSpecConstantSizes(const std::vector<char> &Spirv, std::map<cl_uint, size_t> &Sizes);
 
+// Whether bitcode from outside the layer reads and verifies (checked in the translator helper);
+// why not is appended to Log.
+bool bitcodeIsSound(const std::string &Bitcode, std::string &Log);
+
 // Merges modules into one; symbol clashes become log lines, never a process exit.
 ModuleResult linkModules(const std::vector<std::string> &Bitcodes);
 

@@ -112,3 +112,18 @@ bool readSpecConstantSizes(const std::vector<char> &Spirv, std::map<cl_uint, siz
   }
   return true;
 }
+
+bool bitcodeIsSound(const std::string &Bitcode, std::string &Log) {
+  ModuleKey Key = moduleKey({"bitcode-check", Bitcode});
+  if (findCachedModule(Key))
+    return true;
+  TranslatorRequest Request;
+  Request.Task = TranslatorTask::CheckBitcode;
+  Request.Module = Bitcode;
+  bool Answered = false;
+  TranslatorReply Reply = askHelper(Request, Answered);
+  Log += Reply.Log;
+  if (Reply.Ok)
+    storeCachedModule(Key, {});
+  return Reply.Ok;
+}

@@ -65,7 +65,8 @@ bool decodeRequest(const std::string &Text, TranslatorRequest &Request) {
   size_t At = sizeof(kRequestMagic);
   char Task = Text[At++];
   if (Task != static_cast<char>(TranslatorTask::Translate) &&
-      Task != static_cast<char>(TranslatorTask::SpecConstantSizes))
+      Task != static_cast<char>(TranslatorTask::SpecConstantSizes) &&
+      Task != static_cast<char>(TranslatorTask::CheckBitcode))
     return false;
   Request.Task = static_cast<TranslatorTask>(Task);
   uint32_t Count = 0;

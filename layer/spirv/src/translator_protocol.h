@@ -12,12 +12,13 @@ constexpr const char *kTranslatorHelperName = "omptarget_cl_spirv_translator";
 enum class TranslatorTask : char {
   Translate = 'T',         // validate, then SPIR-V to bitcode
   SpecConstantSizes = 'S', // validate, then the ids and sizes of the specialisation constants
+  CheckBitcode = 'B',      // whether a module of bitcode reads and verifies
 };
 
 struct TranslatorRequest {
   TranslatorTask Task = TranslatorTask::Translate;
   std::map<uint32_t, uint64_t> SpecConstants; // by id, for a translation
-  std::string Module;                         // SPIR-V words in host byte order
+  std::string Module; // SPIR-V words in host byte order, or bitcode
 };
 
 struct TranslatorReply {

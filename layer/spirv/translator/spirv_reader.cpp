@@ -55,10 +55,22 @@ void specConstantSizes(const std::vector<uint32_t> &Words, TranslatorReply &Repl
   Reply.Ok = true;
 }
 
+// Bitcode an application hands back is read here first: LLVM's reader is not made for
+// arbitrary bytes, and the layer reads it again only once it is known to be sound.
+void checkBitcode(const std::string &Bitcode, TranslatorReply &Reply) {
+  LoggingContext Context(Reply.Log);
+  std::unique_ptr<llvm::Module> Module = parseBitcode(Bitcode, Context.Context, Reply.Log);
+  Reply.Ok = Module && !Context.HadError && moduleIsValid(*Module, Reply.Log);
+}
+
 } // namespace
 
 TranslatorReply serveRequest(const TranslatorRequest &Request) {
   TranslatorReply Reply;
+  if (Request.Task == TranslatorTask::CheckBitcode) {
+    checkBitcode(Request.Module, Reply);
+    return Reply;
+  }
   if (Request.Module.size() % 4 != 0 ||
       !looksLikeSpirv(Request.Module.data(), Request.Module.size())) {
     Reply.Log = "error: SPIR-V validation failed: not a SPIR-V module\n";
