@@ -6,6 +6,8 @@ include(GNUInstallDirs)
 install(TARGETS omptarget.rtl.opencl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET omptarget_cl_spirv)
   install(TARGETS ${OMPTARGET_CL_LAYER_TARGETS} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # The SPIR-V layer runs its translator helper from beside itself.
+  install(TARGETS omptarget_cl_spirv_translator RUNTIME DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
 foreach(name cassert cmath cmath-fp64 complex complex-fp64 cstring)
   install(FILES ${PROJECT_BINARY_DIR}/lib/libomp-fallback-${name}.spv

@@ -7,6 +7,7 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in lib/libomptarget.rtl.opencl.so lib/libomptarget_cl_usm.so lib/libomptarget_cl_spirv.so \
+            lib/omptarget_cl_spirv_translator \
             lib/libomp-fallback-cmath.spv lib/libhostrt.a include/omptargetplugin.h include/host_runtime.h include/omp_offload_kit.h \
             bin/omptarget-package bin/offload_demo share/omptarget/demo_module.offload; do
   [ -e "$prefix/$file" ] || { echo "missing from the installed tree: $file"; exit 1; }

@@ -2,7 +2,8 @@
 // pass them: the validity check, the translator behind it, the rewrite of what it made for the
 // driver (program variables placed in a block on the heap here) and the specialisation-constant
 // reader. The layer's own code runs here, under the sanitizers, and may never fail. The layer runs
-// the system's translator library in a child: it still crashes on some modules the checks let
+// the system's translator library in its helper program (the checks run there once more): it
+// still crashes on some modules the checks let
 // through, and those builds fail with a log; they are counted and reported at the end.
 #include "program_compiler.h"
 #include "spirv_check.h"
@@ -22,8 +23,8 @@ void reportCrashes() {
                TranslatorCrashes);
 }
 
-// Translation and the constant reader, as a build runs them: the layer runs the translator in a
-// child of its own, so a translator crash comes back as a failed build whose log says so. The
+// Translation and the constant reader, as a build runs them: the layer runs the translator in
+// its helper program, so a translator crash comes back as a failed build whose log says so. The
 // bitcode of a successful translation comes back, an empty text otherwise.
 std::string translate(const std::vector<char> &Spirv) {
   std::map<cl_uint, size_t> Sizes;
@@ -31,7 +32,7 @@ std::string translate(const std::vector<char> &Spirv) {
   ModuleResult Module = translateSpirv(Spirv, {});
   if (!Module.Ok && Module.Log.empty())
     __builtin_trap(); // a failed build always says why
-  if (Module.Log.find("the translator stopped") != std::string::npos &&
+  if (Module.Log.find("the translator helper stopped") != std::string::npos &&
       TranslatorCrashes++ == 0)
     std::atexit(reportCrashes);
   return Module.Ok ? Module.Bitcode : std::string();

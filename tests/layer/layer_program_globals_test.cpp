@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -92,19 +94,46 @@ TEST_F(ProgramGlobalsTest, HostAndKernelWritesMeetInOnePlace) {
   EXPECT_EQ(readThroughKernel(Program)[1], 10);
 }
 
+// A second program from the same module, and one made from the first one's binary, have
+// variables of their own, initialised; a damaged binary is refused.
 TEST_F(ProgramGlobalsTest, EachProgramHasItsOwnStorage) {
-  cl_program Other = buildKernelProgram(Env, "program_globals.spv");
-  ASSERT_NE(Other, nullptr);
-  void *Mine = address("counter");
-  void *Theirs = nullptr;
-  ASSERT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Other, "counter", nullptr, &Theirs),
+  size_t Size = 0;
+  ASSERT_EQ(clGetProgramInfo(Program, CL_PROGRAM_BINARY_SIZES, sizeof(Size), &Size, nullptr),
             CL_SUCCESS);
-  EXPECT_NE(Mine, Theirs);
-  writeDevice<int>(Mine, 1000);
-  runNamed(Other, "set_counter", 1, 1, 2);
-  EXPECT_EQ(readDevice<int>(Mine), 1000);
-  EXPECT_EQ(readThroughKernel(Other)[0], 2);
-  clReleaseProgram(Other);
+  std::vector<unsigned char> Binary(Size);
+  unsigned char *Binaries[] = {Binary.data()};
+  ASSERT_EQ(clGetProgramInfo(Program, CL_PROGRAM_BINARIES, sizeof(Binaries), Binaries, nullptr),
+            CL_SUCCESS);
+  const unsigned char *Image = Binary.data();
+  cl_int Error = CL_SUCCESS, Status = CL_SUCCESS;
+  // Cut short, it is refused before anything reads it in the application's process.
+  size_t Half = Size / 2;
+  EXPECT_EQ(clCreateProgramWithBinary(Env.Context, 1, &Env.Device, &Half, &Image, &Status, &Error),
+            nullptr);
+  EXPECT_EQ(Error, CL_INVALID_BINARY);
+  EXPECT_EQ(Status, CL_INVALID_BINARY);
+  cl_program FromBinary =
+      clCreateProgramWithBinary(Env.Context, 1, &Env.Device, &Size, &Image, &Status, &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  EXPECT_EQ(Status, CL_SUCCESS);
+  EXPECT_EQ(clBuildProgram(FromBinary, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(FromBinary, Env.Device);
+  for (cl_program Other : {buildKernelProgram(Env, "program_globals.spv"), FromBinary}) {
+    ASSERT_NE(Other, nullptr);
+    void *Mine = address("counter");
+    void *Theirs = nullptr;
+    ASSERT_EQ(
+        Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Other, "counter", nullptr, &Theirs),
+        CL_SUCCESS);
+    EXPECT_NE(Mine, Theirs);
+    writeDevice<int>(Mine, 1000);
+    runNamed(Other, "set_counter", 1, 1, 2);
+    EXPECT_EQ(readDevice<int>(Mine), 1000);
+    std::vector<cl_long> Values = readThroughKernel(Other);
+    EXPECT_EQ(Values[0], 2);
+    EXPECT_EQ(Values[2], 40); // an initial value
+    clReleaseProgram(Other);
+  }
 }
 
 TEST_F(ProgramGlobalsTest, AddressQueryErrors) {
@@ -145,19 +174,42 @@ TEST_F(ProgramGlobalsTest, KernelsKeepTheirProgramAlive) {
   EXPECT_EQ(clReleaseKernel(Set), CL_SUCCESS); // the last reference: the program goes
 }
 
-// Function pointers come with an extension the validator does not know (pointers to function
-// types): such modules cannot be checked, so they never reach the translator.
-TEST_F(ProgramGlobalsTest, FunctionPointerModulesAreRefusedWithALog) {
-  cl_program Table = createFromKernel(Env, "function_table.spv");
-  ASSERT_NE(Table, nullptr);
-  EXPECT_EQ(clBuildProgram(Table, 0, nullptr, nullptr, nullptr, nullptr),
-            CL_BUILD_PROGRAM_FAILURE);
-  EXPECT_NE(programBuildLog(Table, Env.Device).find("error: SPIR-V validation failed: "),
-            std::string::npos);
-  void *Entry = nullptr;
-  EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Table, "table", nullptr, &Entry),
-            CL_INVALID_PROGRAM_EXECUTABLE);
-  clReleaseProgram(Table);
+// Modules whose variables cannot be placed: function pointers come with an extension the
+// validator does not know (pointers to function types), so they never reach the translator; a
+// type whose size wraps in 64 bits, and a variable over the size the device answers, are refused
+// before any memory is allocated or written.
+TEST_F(ProgramGlobalsTest, ModulesWhoseVariablesCannotBePlacedFailWithALog) {
+  size_t MaxSize = 0;
+  ASSERT_EQ(clGetDeviceInfo(Env.Device, CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE, sizeof(MaxSize),
+                            &MaxSize, nullptr),
+            CL_SUCCESS);
+  EXPECT_GE(MaxSize, 64u << 10); // the least a device with program-scope variables offers
+  EXPECT_LT(MaxSize, 1u << 30);  // below the huge variable's size
+  const struct {
+    const char *File, *Variable;
+    std::string Reason;
+  } Cases[] = {
+      {"function_table.spv", "table", "error: SPIR-V validation failed: "},
+      {"wrapped_size.spv", "wrapped",
+       "error: global 'wrapped' needs more than the " + std::to_string(MaxSize)},
+      {"huge_variable.spv", "huge", "error: global 'huge' needs 1073741824 bytes, more than the " +
+                                        std::to_string(MaxSize)},
+  };
+  for (const auto &Case : Cases) {
+    cl_program Program = createFromKernel(Env, Case.File);
+    ASSERT_NE(Program, nullptr) << Case.File;
+    EXPECT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr),
+              CL_BUILD_PROGRAM_FAILURE)
+        << Case.File;
+    EXPECT_NE(programBuildLog(Program, Env.Device).find(Case.Reason), std::string::npos)
+        << Case.File << ": " << programBuildLog(Program, Env.Device);
+    void *Entry = nullptr;
+    EXPECT_EQ(Env.Usm.GetDeviceGlobalVariablePointer(Env.Device, Program, Case.Variable, nullptr,
+                                                     &Entry),
+              CL_INVALID_PROGRAM_EXECUTABLE)
+        << Case.File;
+    clReleaseProgram(Program);
+  }
 }
 
 } // namespace

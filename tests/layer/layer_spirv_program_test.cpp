@@ -8,9 +8,12 @@
 #include "math_functions.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -259,6 +262,30 @@ TEST_F(SpirvProgramTest, MalformedSpirvIsRefusedOrFailsWithALog) {
   }
 }
 
+// Run by the layer_helper_* tests, with the SPIR-V layer copied where its translator helper is
+// missing or cannot be run (LAYER_TEST_HELPER_FAULT gives the system's reason); skipped where the
+// helper is in place. Builds fail with a log that says why, and the application goes on.
+TEST_F(SpirvProgramTest, BuildsWithoutAWorkingHelperFailWithALog) {
+  const char *Reason = std::getenv("LAYER_TEST_HELPER_FAULT");
+  if (!Reason)
+    GTEST_SKIP() << "the translator helper is in place";
+  cl_program Program = createFromKernel(Env, "usm_access.spv");
+  EXPECT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr),
+            CL_BUILD_PROGRAM_FAILURE);
+  std::string Log = programBuildLog(Program, Env.Device);
+  EXPECT_EQ(Log.rfind("error: SPIR-V translation failed: the translator helper could not run: "
+                      "cannot start /",
+                      0),
+            0u)
+      << Log;
+  EXPECT_NE(Log.find(std::string("omptarget_cl_spirv_translator: ") + Reason), std::string::npos)
+      << Log;
+  cl_uint Value = 0;
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 0, sizeof(Value), &Value),
+            CL_INVALID_SPEC_ID);
+  clReleaseProgram(Program);
+}
+
 // Either byte order is a SPIR-V module; a swapped one builds like the original.
 TEST_F(SpirvProgramTest, ByteSwappedModulesBuild) {
   std::vector<uint32_t> Words = spirvWordsOf(readKernel("usm_access.spv"));
@@ -271,6 +298,44 @@ TEST_F(SpirvProgramTest, ByteSwappedModulesBuild) {
   ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
       << programBuildLog(Program, Env.Device);
   EXPECT_EQ(programText(Program, CL_PROGRAM_KERNEL_NAMES), "scale;follow_table");
+  clReleaseProgram(Program);
+}
+
+// Constants are set one call at a time, checked against the module's own list of them, which is
+// read in the translator helper once per module, not at every call; the build uses the values.
+TEST_F(SpirvProgramTest, SpecialisationConstantsAreCheckedAndUsed) {
+  static std::atomic<int> HelpersEnded{0};
+  struct sigaction Count = {}, Previous = {};
+  Count.sa_handler = [](int) { ++HelpersEnded; };
+  Count.sa_flags = SA_RESTART;
+  ASSERT_EQ(sigaction(SIGCHLD, &Count, &Previous), 0);
+  cl_program Program = createFromKernel(Env, "spec_constant.spv");
+  const cl_uint Value = 9;
+  const cl_ushort Short = 1;
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 4, sizeof(Value), &Value),
+            CL_INVALID_SPEC_ID);
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Short), &Short),
+            CL_INVALID_VALUE);
+  EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Value), nullptr),
+            CL_INVALID_VALUE);
+  for (int I = 0; I < 3; ++I)
+    EXPECT_EQ(clSetProgramSpecializationConstant(Program, 3, sizeof(Value), &Value), CL_SUCCESS);
+  int Helpers = HelpersEnded;
+  sigaction(SIGCHLD, &Previous, nullptr);
+  EXPECT_EQ(Helpers, 1);
+  ASSERT_EQ(clBuildProgram(Program, 0, nullptr, nullptr, nullptr, nullptr), CL_SUCCESS)
+      << programBuildLog(Program, Env.Device);
+  cl_int Error = CL_SUCCESS;
+  cl_kernel Kernel = clCreateKernel(Program, "spec_value", &Error);
+  ASSERT_EQ(Error, CL_SUCCESS);
+  auto *Out = static_cast<cl_uint *>(
+      Env.Usm.SharedMemAlloc(Env.Context, Env.Device, nullptr, sizeof(cl_uint), 0, &Error));
+  ASSERT_NE(Out, nullptr);
+  EXPECT_EQ(Env.Usm.SetKernelArgMemPointer(Kernel, 0, Out), CL_SUCCESS);
+  EXPECT_EQ(runKernel(Env, Kernel, 1, 1), CL_SUCCESS);
+  EXPECT_EQ(*Out, Value);
+  Env.Usm.MemBlockingFree(Env.Context, Out);
+  clReleaseKernel(Kernel);
   clReleaseProgram(Program);
 }
 

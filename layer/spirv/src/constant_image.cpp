@@ -74,7 +74,7 @@ bool writeConstant(const DataLayout &Layout, Constant *Value, std::vector<unsign
       isa<ConstantPointerNull>(Value))
     return true;
   size_t Bytes = Layout.getTypeStoreSize(Ty);
-  if (Offset + Bytes > Image.size()) {
+  if (Bytes > Image.size() || Offset > Image.size() - Bytes) { // no sum that could wrap
     Error = "initialiser larger than its variable";
     return false;
   }

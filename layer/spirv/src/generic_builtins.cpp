@@ -5,9 +5,8 @@
 #include <llvm/IRReader/IRReader.h>
 #include <llvm/Support/SourceMgr.h>
 
-#include <cstdlib>
-#include <dirent.h>
 #include <set>
+#include <utility>
 #include <sys/stat.h>
 
 using namespace llvm;
@@ -16,7 +15,6 @@ namespace {
 
 constexpr const char *kGeneric = "PU3AS4";
 constexpr const char *kGlobal = "PU3AS1";
-constexpr const char *kLibraryVariable = "OMPTARGET_CL_LAYER_BUILTINS";
 constexpr const char *kLibraryDirectory = "/usr/share/pocl";
 
 bool fileExists(const std::string &Path) {
@@ -24,24 +22,27 @@ bool fileExists(const std::string &Path) {
   return stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode);
 }
 
-// The device's builtin library: named by the environment, else the CPU driver's generic one.
+// The CPU driver builds kernels against the variant of its builtin library for the best feature
+// level the host processor has; the same choice here, in a fixed order, so that every process
+// reads the same file (the environment plays no part).
 std::string builtinLibraryPath() {
-  if (const char *Path = std::getenv(kLibraryVariable); Path && *Path)
-    return Path;
-  std::string Generic = std::string(kLibraryDirectory) + "/kernel-x86_64-pc-linux-gnu-GENERIC.bc";
-  if (fileExists(Generic))
-    return Generic;
-  std::string Found;
-  if (DIR *Dir = opendir(kLibraryDirectory)) {
-    while (dirent *Entry = readdir(Dir)) {
-      std::string Name = Entry->d_name;
-      if (Found.empty() && Name.rfind("kernel-", 0) == 0 && Name.size() > 3 &&
-          Name.compare(Name.size() - 3, 3, ".bc") == 0)
-        Found = std::string(kLibraryDirectory) + "/" + Name;
-    }
-    closedir(Dir);
+  __builtin_cpu_init();
+  const std::pair<const char *, bool> Variants[] = {
+      {"avx512", __builtin_cpu_supports("avx512f") != 0},
+      {"avx2", __builtin_cpu_supports("avx2") != 0},
+      {"avx", __builtin_cpu_supports("avx") != 0},
+      {"sse41", __builtin_cpu_supports("sse4.1") != 0},
+      {"ssse3", __builtin_cpu_supports("ssse3") != 0},
+      {"sse2", __builtin_cpu_supports("sse2") != 0},
+      {"GENERIC", true},
+  };
+  for (auto &[Level, Usable] : Variants) {
+    std::string Path =
+        std::string(kLibraryDirectory) + "/kernel-x86_64-pc-linux-gnu-" + Level + ".bc";
+    if (Usable && fileExists(Path))
+      return Path;
   }
-  return Found;
+  return std::string();
 }
 
 // Names of the functions the library defines, read once (lazily: no bodies are loaded).

@@ -1,20 +1,30 @@
-// Running a piece of work in a child process: the SPIR-V translator library is built with
-// assertions, and a module it chokes on must fail a build, not end the application.
+// Running a helper program beside the host: the SPIR-V translator library is built with
+// assertions, and a module it chokes on must fail a build, never the application. The program is
+// started with posix_spawn (never a fork of the host), inherits nothing but its three standard
+// streams, and is given up at a deadline.
 #ifndef LAYER_ISOLATED_CALL_H
 #define LAYER_ISOLATED_CALL_H
 
-#include <functional>
 #include <string>
+#include <vector>
 
 struct IsolatedResult {
-  enum { Done, Crashed, Unavailable } Status = Unavailable;
-  std::string Output; // what the work returned, when Done
-  int Signal = 0;     // what ended the child, when Crashed
+  enum { Done, Failed, TimedOut, NotStarted } Status = NotStarted;
+  std::string Output; // its standard output, whatever the status
+  std::string Errors; // the start of its standard error
+  int ExitCode = 0;   // when Done (always 0) or Failed by exiting
+  int Signal = 0;     // when Failed by a signal
+  std::string Why;    // when NotStarted: what stopped the start
 };
 
-// Runs Work in a forked child and hands back its result. Crashed: the child died of a signal or
-// exited without finishing. Unavailable: no child could be made, or it did not finish within
-// TimeoutSeconds (it is killed); the caller may then do the work itself.
-IsolatedResult runIsolated(const std::function<std::string()> &Work, int TimeoutSeconds);
+// Runs Command (an absolute path and its arguments) with Input on its standard input and an
+// empty environment. Done: it exited with status 0. Failed: it exited otherwise or died of a
+// signal (unknown where the host ignores SIGCHLD or reaps every child itself: Done then).
+// TimedOut: it was still running after TimeoutMs and was killed.
+IsolatedResult runIsolated(const std::vector<std::string> &Command, const std::string &Input,
+                           int TimeoutMs);
+
+// One line saying how a run that was not Done ended, for a build log.
+std::string isolatedFailureText(const IsolatedResult &Result, int TimeoutMs);
 
 #endif

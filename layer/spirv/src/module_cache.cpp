@@ -2,16 +2,30 @@
 
 #include <llvm/ADT/ArrayRef.h>
 #include <llvm/ADT/StringRef.h>
-#include <llvm/Support/SHA1.h>
+#include <llvm/Support/SHA256.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <mutex>
 
 namespace {
 
-// Enough for every image and device library of a process; the oldest entries go first.
-constexpr size_t kCacheBytes = 512u << 20;
+// Enough for the images and device libraries of a process, and never a large share of the
+// machine's memory; the oldest entries go first.
+constexpr size_t kCacheCeiling = size_t(256) << 20;
+
+size_t cacheBudget() {
+  static const size_t Budget = [] {
+    long Pages = sysconf(_SC_PHYS_PAGES), PageSize = sysconf(_SC_PAGESIZE);
+    if (Pages <= 0 || PageSize <= 0)
+      return kCacheCeiling / 4;
+    return std::min(kCacheCeiling, size_t(Pages) / 16 * size_t(PageSize));
+  }();
+  return Budget;
+}
 
 struct ModuleCache {
   std::mutex Lock;
@@ -25,12 +39,15 @@ ModuleCache &moduleCache() {
   return *Cache;
 }
 
-size_t footprint(const CachedModule &Module) { return Module.Bitcode.size() + Module.Log.size(); }
+// What an entry costs, its key and bookkeeping included, so that empty entries count too.
+size_t footprint(const CachedModule &Module) {
+  return Module.Bitcode.size() + Module.Log.size() + 128;
+}
 
 } // namespace
 
 ModuleKey moduleKey(const std::vector<std::string_view> &Inputs) {
-  llvm::SHA1 Hash;
+  llvm::SHA256 Hash; // collision resistant: a different module never finds another's result
   for (std::string_view Input : Inputs) {
     uint64_t Length = Input.size(); // keeps ("ab", "c") apart from ("a", "bc")
     Hash.update(llvm::ArrayRef<uint8_t>(reinterpret_cast<const uint8_t *>(&Length),
@@ -50,7 +67,7 @@ std::shared_ptr<const CachedModule> findCachedModule(const ModuleKey &Key) {
 
 void storeCachedModule(const ModuleKey &Key, CachedModule Module) {
   size_t Size = footprint(Module);
-  if (Size > kCacheBytes)
+  if (Size > cacheBudget() / 4) // one large module must not push out everything else
     return;
   auto Entry = std::make_shared<const CachedModule>(std::move(Module));
   ModuleCache &Cache = moduleCache();
@@ -59,7 +76,7 @@ void storeCachedModule(const ModuleKey &Key, CachedModule Module) {
     return;
   Cache.Order.push_back(Key);
   Cache.Bytes += Size;
-  while (Cache.Bytes > kCacheBytes) {
+  while (Cache.Bytes > cacheBudget()) {
     auto Oldest = Cache.Entries.find(Cache.Order.front());
     Cache.Bytes -= footprint(*Oldest->second);
     Cache.Entries.erase(Oldest);

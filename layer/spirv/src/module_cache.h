@@ -12,7 +12,7 @@ struct CachedModule {
   std::string Log;
 };
 
-using ModuleKey = std::string; // a SHA-1 digest
+using ModuleKey = std::string; // a SHA-256 digest
 
 ModuleKey moduleKey(const std::vector<std::string_view> &Inputs);
 std::shared_ptr<const CachedModule> findCachedModule(const ModuleKey &Key);

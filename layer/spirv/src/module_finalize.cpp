@@ -104,6 +104,51 @@ struct Placement {
   size_t Size;
 };
 
+// An upper bound of the bytes a value of Ty takes that saturates instead of wrapping: LLVM's own
+// sizes are 64-bit sums and products that wrap silently for types near 2^64 bytes (or bits).
+uint64_t sizeBound(Type *Ty, const DataLayout &Layout) {
+  auto Add = [](uint64_t A, uint64_t B) {
+    uint64_t Sum;
+    return __builtin_add_overflow(A, B, &Sum) ? UINT64_MAX : Sum;
+  };
+  auto Multiply = [](uint64_t A, uint64_t B) {
+    uint64_t Product;
+    return __builtin_mul_overflow(A, B, &Product) ? UINT64_MAX : Product;
+  };
+  // Each element may be followed by padding up to its alignment.
+  auto Element = [&](Type *E) {
+    return Add(sizeBound(E, Layout), Layout.getABITypeAlign(E).value());
+  };
+  if (auto *Array = dyn_cast<ArrayType>(Ty))
+    return Multiply(Element(Array->getElementType()), Array->getNumElements());
+  if (auto *Vector = dyn_cast<FixedVectorType>(Ty))
+    return Multiply(Element(Vector->getElementType()), Vector->getNumElements());
+  if (auto *Struct = dyn_cast<StructType>(Ty)) {
+    uint64_t Sum = 0;
+    for (Type *E : Struct->elements())
+      Sum = Add(Sum, Element(E));
+    return Sum;
+  }
+  if (!Ty->isSized() || isa<ScalableVectorType>(Ty))
+    return UINT64_MAX;
+  return Layout.getTypeAllocSize(Ty).getFixedValue();
+}
+
+// The bytes a variable takes in the block, exactly; UINT64_MAX when LLVM cannot say without
+// wrapping (every size below a quarter of the address space is computed exactly).
+uint64_t variableSize(const GlobalVariable &G, const DataLayout &Layout) {
+  if (sizeBound(G.getValueType(), Layout) >= (uint64_t(1) << 61))
+    return UINT64_MAX;
+  return Layout.getTypeAllocSize(G.getValueType()).getFixedValue();
+}
+
+std::string tooLarge(const GlobalVariable &G, uint64_t Size) {
+  std::string Needs = Size == UINT64_MAX ? "needs more than the "
+                                         : "needs " + std::to_string(Size) + " bytes, more than the ";
+  return "error: global '" + G.getName().str() + "' " + Needs +
+         std::to_string(kMaxProgramVariableSize) + " a program variable may have\n";
+}
+
 void dropUsedLists(Module &M) {
   for (const char *Name : {"llvm.used", "llvm.compiler.used"})
     if (GlobalVariable *List = M.getGlobalVariable(Name))
@@ -130,12 +175,22 @@ ExecutableModule finalizeModule(const std::string &Bitcode, bool RedirectGeneric
   for (GlobalVariable &G : M->globals()) {
     if (!placedInBlock(G))
       continue;
-    size_t Size = Layout.getTypeAllocSize(G.getValueType());
+    uint64_t Size = variableSize(G, Layout);
+    if (Size > kMaxProgramVariableSize) {
+      Result.Log += tooLarge(G, Size);
+      return Result;
+    }
     size_t Align = std::max<size_t>(G.getAlign().valueOrOne().value(),
                                     Layout.getPrefTypeAlign(G.getValueType()).value());
-    Result.BlockSize = (Result.BlockSize + Align - 1) / Align * Align;
-    Placements.push_back({&G, Result.BlockSize, Size});
-    Result.BlockSize += std::max<size_t>(Size, 1);
+    // Every variable is below the limit, alignments below 2^33: only many of them can overflow.
+    size_t Start = 0, End = 0;
+    if (__builtin_add_overflow(Result.BlockSize, Align - 1, &Start) ||
+        __builtin_add_overflow(Start / Align * Align, std::max<size_t>(Size, 1), &End)) {
+      Result.Log += "error: the program's global variables do not fit in memory\n";
+      return Result;
+    }
+    Placements.push_back({&G, Start / Align * Align, Size});
+    Result.BlockSize = End;
     BlockAlign = std::max(BlockAlign, Align);
   }
   if (!Placements.empty()) {

@@ -4,8 +4,9 @@
 #include "exception_barrier.h"
 #include "info_answer.h"
 #include "layer_state.h"
+#include "program_binary.h"
 #include "program_registry.h"
-#include "spirv_check.h"
+#include "spirv_words.h"
 #include "spirv_functions.h"
 
 #include <algorithm>
@@ -129,6 +130,49 @@ cl_program hookCreateProgramWithIL(cl_context Context, const void *Il, size_t Le
   return Program;
 }
 
+// Binaries the layer gave out become its programs again, built by the layer: their variables
+// are placed as in the program they came from. Any other binary goes to the driver.
+cl_program hookCreateProgramWithBinary(cl_context Context, cl_uint NumDevices,
+                                       const cl_device_id *Devices, const size_t *Lengths,
+                                       const unsigned char **Binaries, cl_int *BinaryStatus,
+                                       cl_int *ErrcodeRet) {
+  std::vector<cl_device_id> ContextDevices;
+  cl_program_binary_type Type = CL_PROGRAM_BINARY_TYPE_NONE;
+  std::string Bitcode;
+  bool Ours = contextTranslatesSpirv(Context, &ContextDevices) && NumDevices > 0 && Devices &&
+              Lengths && Binaries;
+  for (cl_uint I = 0; Ours && I < NumDevices; ++I) {
+    cl_program_binary_type ThisType = CL_PROGRAM_BINARY_TYPE_NONE;
+    std::string ThisBitcode;
+    Ours = readLayerBinary(Binaries[I], Lengths[I], ThisType, ThisBitcode) &&
+           (I == 0 || (ThisType == Type && ThisBitcode == Bitcode));
+    Type = ThisType;
+    Bitcode = std::move(ThisBitcode);
+  }
+  if (!Ours)
+    return gNext.clCreateProgramWithBinary(Context, NumDevices, Devices, Lengths, Binaries,
+                                           BinaryStatus, ErrcodeRet);
+  cl_int Error = devicesValid(NumDevices, Devices, ContextDevices) ? CL_SUCCESS : CL_INVALID_DEVICE;
+  std::string Log; // a binary is accepted or refused whole: there is no program to hold a log
+  if (Error == CL_SUCCESS && !bitcodeIsSound(Bitcode, Log))
+    Error = CL_INVALID_BINARY;
+  cl_program Program = Error == CL_SUCCESS ? makePlaceholder(Context, Error) : nullptr;
+  if (Program) {
+    auto Record = std::make_unique<ProgramRecord>();
+    Record->Context = Context;
+    Record->Devices.assign(Devices, Devices + NumDevices);
+    Record->Bitcode = std::move(Bitcode);
+    Record->BinaryType = Type;
+    std::lock_guard<std::shared_mutex> Guard(layerState().Lock);
+    addProgram(Program, std::move(Record));
+  }
+  for (cl_uint I = 0; BinaryStatus && I < NumDevices; ++I)
+    BinaryStatus[I] = Error == CL_INVALID_BINARY ? CL_INVALID_BINARY : CL_SUCCESS;
+  if (ErrcodeRet)
+    *ErrcodeRet = Error;
+  return Program;
+}
+
 cl_int hookCompileProgram(cl_program Program, cl_uint NumDevices,
                                       const cl_device_id *Devices, const char *Options,
                                       cl_uint NumHeaders, const cl_program *Headers,
@@ -214,7 +258,8 @@ cl_program hookLinkProgram(cl_context Context, cl_uint NumDevices,
                       Input->BinaryType == CL_PROGRAM_BINARY_TYPE_LIBRARY;
       if (Input->Context != Context)
         return Fail(CL_INVALID_CONTEXT);
-      if (Input->Busy || Input->Status != CL_BUILD_SUCCESS || !Linkable)
+      // A compiled object or library made from a binary links without a build of its own.
+      if (Input->Busy || Input->Status == CL_BUILD_ERROR || !Linkable)
         return Fail(CL_INVALID_OPERATION);
       Bitcodes.push_back(Input->Bitcode);
     }
@@ -322,18 +367,24 @@ cl_int hookGetProgramInfo(cl_program Program, cl_program_info Param, size_t Size
       return CL_INVALID_PROGRAM_EXECUTABLE;
     return answerText(Size, Value, SizeRet, kernelNames(*Record));
   case CL_PROGRAM_BINARY_SIZES: {
-    std::vector<size_t> Sizes(Record->Devices.size(), Record->Bitcode.size());
+    size_t Length = Record->Bitcode.empty()
+                        ? 0
+                        : layerBinary(Record->BinaryType, Record->Bitcode).size();
+    std::vector<size_t> Sizes(Record->Devices.size(), Length);
     return answerBytes(Size, Value, SizeRet, Sizes.data(), Sizes.size() * sizeof(size_t));
   }
   case CL_PROGRAM_BINARIES: {
     size_t Bytes = Record->Devices.size() * sizeof(unsigned char *);
-    if (Value) {
+    if (Value && !Record->Bitcode.empty()) {
       if (Size < Bytes)
         return CL_INVALID_VALUE;
+      std::string Binary = layerBinary(Record->BinaryType, Record->Bitcode);
       auto Targets = static_cast<unsigned char **>(Value);
       for (size_t I = 0; I < Record->Devices.size(); ++I)
         if (Targets[I])
-          std::memcpy(Targets[I], Record->Bitcode.data(), Record->Bitcode.size());
+          std::memcpy(Targets[I], Binary.data(), Binary.size());
+    } else if (Value && Size < Bytes) {
+      return CL_INVALID_VALUE;
     }
     if (SizeRet)
       *SizeRet = Bytes;
@@ -454,6 +505,7 @@ extern "C" cl_int CL_API_CALL layerGetDeviceGlobalVariablePointer(cl_device_id d
 
 void installProgramHooks(cl_icd_dispatch &Table) {
   Table.clCreateProgramWithIL = guarded<hookCreateProgramWithIL>;
+  Table.clCreateProgramWithBinary = guarded<hookCreateProgramWithBinary>;
   Table.clCompileProgram = guarded<hookCompileProgram>;
   Table.clBuildProgram = guarded<hookBuildProgram>;
   Table.clLinkProgram = guarded<hookLinkProgram>;

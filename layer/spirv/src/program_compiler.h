@@ -32,6 +32,10 @@ struct GlobalSlot {
   size_t Size = 0;
 };
 
+// The most bytes one program-scope variable may take (CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE): the
+// block is allocated and its initial contents built on the host at every build.
+constexpr uint64_t kMaxProgramVariableSize = uint64_t(64) << 20;
+
 struct ModuleResult {
   bool Ok = false;
   std::string Bitcode;
@@ -44,6 +48,10 @@ ModuleResult translateSpirv(const std::vector<char> &Spirv,
 
 // Ids and byte sizes of the specialisation constants a SPIR-V module declares.
 bool readSpecConstantSizes(const std::vector<char> &Spirv, std::map<cl_uint, size_t> &Sizes);
+
+// Whether bitcode from outside the layer reads and verifies (checked in the translator helper);
+// why not is appended to Log.
+bool bitcodeIsSound(const std::string &Bitcode, std::string &Log);
 
 // Merges modules into one; symbol clashes become log lines, never a process exit.
 ModuleResult linkModules(const std::vector<std::string> &Bitcodes);

@@ -31,7 +31,8 @@ constexpr const char *kSpirvVersions = "SPIR-V_1.0 SPIR-V_1.1 SPIR-V_1.2 SPIR-V_
 
 cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
                                      void *Value, size_t *SizeRet) {
-  if (Param != CL_DEVICE_IL_VERSION && Param != CL_DEVICE_ILS_WITH_VERSION)
+  if (Param != CL_DEVICE_IL_VERSION && Param != CL_DEVICE_ILS_WITH_VERSION &&
+      Param != CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE)
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
   // Whether the layer adds to the answer must not depend on a query that happened to fail.
   DeviceCaps Caps;
@@ -41,6 +42,9 @@ cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
     return gNext.clGetDeviceInfo(Device, Param, Size, Value, SizeRet);
   if (Param == CL_DEVICE_IL_VERSION)
     return answerText(Size, Value, SizeRet, kSpirvVersions);
+  // The layer places program variables, so its limit is the one that holds.
+  if (Param == CL_DEVICE_MAX_GLOBAL_VARIABLE_SIZE)
+    return answerValue(Size, Value, SizeRet, size_t(kMaxProgramVariableSize));
   std::vector<cl_name_version> List;
   for (cl_uint Minor = 0; Minor <= 4; ++Minor) {
     cl_name_version Entry{};

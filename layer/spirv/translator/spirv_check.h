@@ -2,18 +2,11 @@
 // hangs the process on streams it cannot decode, so only modules that pass this check reach it.
 #pragma once
 
+#include "spirv_words.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-constexpr uint32_t kSpirvMagic = 0x07230203;
-constexpr size_t kSpirvHeaderWords = 5;
-
-// Whether Bytes begin like a SPIR-V module (either byte order) and are whole words.
-bool looksLikeSpirv(const void *Bytes, size_t Length);
-
-// The module as words in host byte order; a byte-swapped module is swapped here, once.
-std::vector<uint32_t> spirvWords(const void *Bytes, size_t Length);
 
 // Whether the translator may read Words (host byte order): they must pass SPIRV-Tools' validator
 // and what the reader needs beyond it. Words may be rewritten into an equivalent module first
