@@ -103,12 +103,34 @@ int32_t attach(MappingTable &Table, const DeviceOps &Ops, const MapList &List, i
   return 0;
 }
 
+// Takes back the references a failed mapBegin made, newest first, without copying anything back,
+// and frees what they had allocated.
+void rollBack(MappingTable &Table, const DeviceOps &Ops, const std::vector<uintptr_t> &Referenced,
+              RefKind Kind) {
+  for (auto It = Referenced.rbegin(); It != Referenced.rend(); ++It) {
+    MappingEntry &E = Table.Entries.at(*It);
+    uint64_t &Count = Kind == RefKind::Structured ? E.StructuredRefCount : E.DynamicRefCount;
+    if (Count > 0)
+      --Count;
+    if (E.DynamicRefCount == 0 && E.StructuredRefCount == 0) {
+      if (E.OwnsMemory)
+        Ops.Free(pointerOf(E.TgtBegin));
+      eraseEntry(Table, *It);
+    }
+  }
+}
+
 } // namespace
 
 int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List, RefKind Kind,
                  RegionArgs *Region) {
   std::set<uintptr_t> Created; // entries this call allocated: they get their first copies
+  std::vector<uintptr_t> Referenced; // entries this call counted, to undo on failure
   std::vector<int32_t> Attachments;
+  auto Fail = [&] {
+    rollBack(Table, Ops, Referenced, Kind);
+    return -1;
+  };
   for (int32_t I = 0; I < List.Count; ++I) {
     uint64_t Type = static_cast<uint64_t>(List.Types[I]);
     uintptr_t Base = addressOf(List.Bases[I]);
@@ -130,7 +152,7 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
                     nameOf(List, I).c_str(), (ull)Size);
         if (Buffer)
           Ops.Free(Buffer);
-        return -1;
+        return Fail();
       }
       if (Region) {
         Region->PrivateBuffers.push_back(Buffer);
@@ -146,12 +168,14 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
     MappingEntry *E = nullptr;
     if (Found.State == RangeState::Extends) {
       reportExtension(List, I, *Found.Entry);
-      return -1;
+      return Fail();
     }
     if (Found.State == RangeState::Contained) {
       E = Found.Entry;
-      if (!(Type & MapMemberOf) && !E->Permanent)
+      if (!(Type & MapMemberOf) && !E->Permanent) {
         ++(Kind == RefKind::Structured ? E->StructuredRefCount : E->DynamicRefCount);
+        Referenced.push_back(E->HostBegin);
+      }
       HOST_DP("Mapping exists for host 0x%llx (%llu bytes): device 0x%llx, references %llu+%llu\n",
               (ull)Begin, (ull)Size, (ull)E->toDevice(Begin), (ull)E->DynamicRefCount,
               (ull)E->StructuredRefCount);
@@ -169,7 +193,7 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
       if (!Tgt) {
         hostMessage("allocating %llu bytes on the device for '%s' failed\n", (ull)Size,
                     nameOf(List, I).c_str());
-        return -1;
+        return Fail();
       }
       MappingEntry New;
       New.HostBegin = Begin;
@@ -179,13 +203,14 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
       (Kind == RefKind::Structured ? New.StructuredRefCount : New.DynamicRefCount) = 1;
       E = &insertEntry(Table, New);
       Created.insert(Begin);
+      Referenced.push_back(Begin);
       HOST_DP("Mapped host 0x%llx (%llu bytes) to new device memory 0x%llx\n", (ull)Begin,
               (ull)Size, (ull)New.TgtBegin);
     }
 
     if (E && (Type & MapTo) && Size > 0 && (Created.count(E->HostBegin) || (Type & MapAlways)) &&
         copyTo(Ops, *E, Begin, Size) != 0)
-      return -1;
+      return Fail();
     if (Type & MapPtrAndObj)
       Attachments.push_back(I);
     // Device addresses of the base: the begin's device address moved back by the same distance.
@@ -197,7 +222,7 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
   }
   for (int32_t I : Attachments)
     if (attach(Table, Ops, List, I, Created) != 0)
-      return -1;
+      return Fail();
   return 0;
 }
 
