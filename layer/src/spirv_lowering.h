@@ -1,0 +1,12 @@
+// Rewrites SPIR-V that clang-22's backend writes (version 1.4) into forms the SPIR-V translator
+// of LLVM 15 reads: it crashes or refuses some instructions that mean something simple.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Words (host byte order, the header checked by the caller) with:
+//   - OpConstantNull of an integer, float or bool type made OpConstant 0 / OpConstantFalse;
+// A module whose instruction framing is broken is returned as it is, for the checks that follow
+// to refuse.
+std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words);
