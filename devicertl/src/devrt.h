@@ -11,6 +11,10 @@
 #define GLOBAL __attribute__((address_space(1)))
 #define CONSTANT __attribute__((address_space(2)))
 #define INLINE static inline __attribute__((always_inline))
+// Entry points that call through a function pointer the compiler passes: inlined into the caller,
+// where the pointer is a known function and the call becomes direct (SPIR-V has no indirect
+// calls).
+#define INLINED_ENTRY __attribute__((always_inline))
 
 // OpenCL work-item builtins by their mangled names, which the SPIR-V backend maps to built-in
 // variables and instructions.

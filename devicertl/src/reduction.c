@@ -44,7 +44,7 @@ INLINE void reduceTeam(void *List, void *ShuffleReduce, uint32_t N) {
 }
 
 // 1 for the thread that adds the region's result to the original variables.
-int32_t __kmpc_nvptx_parallel_reduce_nowait_v2(void *Ident, uint64_t DataSize, void *List,
+INLINED_ENTRY int32_t __kmpc_nvptx_parallel_reduce_nowait_v2(void *Ident, uint64_t DataSize, void *List,
                                                void *ShuffleReduce, void *InterWarpCopy) {
   (void)Ident;
   (void)DataSize;
@@ -74,7 +74,7 @@ INLINE void lockGlobal(GLOBAL uint32_t *Lock) {
 INLINE void unlockGlobal(GLOBAL uint32_t *Lock) { __atomic_store_n(Lock, 0, __ATOMIC_RELEASE); }
 
 // 1 for the one thread of the kernel that adds the teams' result to the original variables.
-int32_t __kmpc_nvptx_teams_reduce_nowait_v2(void *Ident, void *Buffer, uint32_t Records,
+INLINED_ENTRY int32_t __kmpc_nvptx_teams_reduce_nowait_v2(void *Ident, void *Buffer, uint32_t Records,
                                             uint64_t DataSize, void *List, void *ShuffleReduce,
                                             void *InterWarpCopy, void *ListToGlobalCopy,
                                             void *ListToGlobalReduce, void *GlobalToListCopy,

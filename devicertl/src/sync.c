@@ -56,7 +56,7 @@ typedef struct {
   int32_t PartId;
 } TaskRecord;
 
-void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t TaskSize,
+INLINED_ENTRY void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t TaskSize,
                             uint64_t SharedsSize, void *Entry) {
   (void)Ident;
   (void)Gtid;
@@ -75,14 +75,14 @@ void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t T
   return Task;
 }
 
-int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
+INLINED_ENTRY int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
   (void)Ident;
   __devrt_call_task(((TaskRecord *)Task)->Entry, Gtid, Task);
   uint64_t *Block = (uint64_t *)Task - 1;
   devrtSharedFree(Block, Block[0]);
   return 0;
 }
-int32_t __kmpc_omp_task_with_deps(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,
+INLINED_ENTRY int32_t __kmpc_omp_task_with_deps(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,
                                   void *Deps, int32_t NNoAlias, void *NoAlias) {
   (void)NDeps;
   (void)Deps;
