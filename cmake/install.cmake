@@ -19,14 +19,8 @@ install(TARGETS omptarget-package offload_demo RUNTIME DESTINATION ${CMAKE_INSTA
 if(DEMO_IMAGE_PATH)
   install(FILES ${DEMO_IMAGE_PATH} DESTINATION ${CMAKE_INSTALL_DATADIR}/omptarget)
 endif()
-# The OpenMP toolchain, when this build has it: the host runtime beside the plugin (where it looks
-# for the plugin), the device runtime's bitcode, and the compiler driver in its C and C++ forms.
-# The examples' sources are installed by examples/.
+# The host runtime beside the plugin, where it looks for the plugin (the compiler driver and the
+# device runtime's bitcode install themselves; the examples' sources come from examples/).
 if(TARGET omptarget)
   install(TARGETS omptarget LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
-foreach(driver omptarget-cc omptarget-c++)
-  if(TARGET ${driver})
-    install(PROGRAMS $<TARGET_FILE:${driver}> DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
