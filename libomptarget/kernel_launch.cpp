@@ -4,6 +4,7 @@
 #include "device_select.h"
 #include "offload_policy.h"
 #include "runtime.h"
+#include "tool_connection.h"
 
 #include <climits>
 
@@ -58,6 +59,7 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     offloadFailed(Construct, Loc, Call, "the device image holds no kernel for the region");
     return 1;
   }
+  ToolRegionScope ToolRegion(Device, __builtin_return_address(0), HostPtr);
   MapList List{static_cast<int32_t>(Args->NumArgs), Args->ArgBasePtrs, Args->ArgPtrs,
                Args->ArgSizes, Args->ArgTypes, Args->ArgNames};
   DeviceOps Ops = pluginOps(Device);
