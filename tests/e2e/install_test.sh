@@ -22,18 +22,18 @@ grep -q "Successfully linked 7 programs" "$prefix/stderr" || { cat "$prefix/stde
 
 if [ -x "$build/bin/omptarget-cc" ]; then
   for file in bin/omptarget-cc lib/libomptarget.so lib/libomptarget-spirv64.bc \
-              share/omptarget/examples/saxpy.c share/omptarget/examples/example_report.h; do
+              share/omptarget/examples/matmul.c share/omptarget/examples/example_report.h; do
     [ -e "$prefix/$file" ] || { echo "missing from the installed tree: $file"; exit 1; }
   done
   # Nothing of the build tree may be reached: the program is built and run from the prefix alone.
-  "$prefix/bin/omptarget-cc" -O2 "$prefix/share/omptarget/examples/saxpy.c" -o "$prefix/saxpy" -lm
+  "$prefix/bin/omptarget-cc" -O2 "$prefix/share/omptarget/examples/matmul.c" -o "$prefix/matmul" -lm
   built=$(cd "$build" && pwd)
-  if readelf -d "$prefix/saxpy" | grep -F "$built"; then
+  if readelf -d "$prefix/matmul" | grep -F "$built"; then
     echo "the installed driver linked the example against the build tree"
     exit 1
   fi
   OPENCL_LAYERS="$prefix/lib/libomptarget_cl_layer.so" LIBOMPTARGET_DEVICETYPE=cpu \
-    OMP_TARGET_OFFLOAD=MANDATORY LIBOMPTARGET_DEBUG=1 "$prefix/saxpy" 100000 \
+    OMP_TARGET_OFFLOAD=MANDATORY LIBOMPTARGET_DEBUG=1 "$prefix/matmul" 96 \
     >"$prefix/stdout" 2>"$prefix/stderr" || { cat "$prefix/stdout" "$prefix/stderr"; exit 1; }
   grep -q "on device 0, .* ms, verified against the host" "$prefix/stdout" || { cat "$prefix/stdout"; exit 1; }
   if grep -F "$built" "$prefix/stderr"; then
