@@ -30,9 +30,13 @@ foreach(i RANGE 0 ${MAX_ARGS})
       string(APPEND params ", ptr %v${i}.${j}")
     endforeach()
   endif()
-  string(APPEND ll "  call void %fn(${params})\n  ret void\n")
+  string(APPEND ll "  call void %fn(${params}) #0\n  ret void\n")
 endforeach()
 string(APPEND ll "}\n\n")
+# The region stays a function of its own: the compiler's OpenMP optimisation treats the team
+# queries (omp_get_num_threads, omp_get_level, ...) as constant within a function and may move
+# them to its entry, which is right only while a region is not inlined into its caller.
+string(APPEND ll "attributes #0 = { noinline }\n\n")
 
 string(APPEND ll [=[
 define spir_func void @__devrt_call_shuffle_reduce(ptr %fn, ptr %list, i16 %lane, i16 %offset, i16 %algo) alwaysinline {
@@ -79,5 +83,15 @@ define i1 @__kmpc_kernel_parallel(ptr %fn) alwaysinline {
 define void @__kmpc_kernel_end_parallel() alwaysinline {
   ret void
 }
+]=])
+# The runtime's work-group local variables, defined here without an initial value: local memory
+# has none, and the SPIR-V of a local variable with one is not OpenCL's (C can only write them
+# zero-initialised). Their C declarations (devrt.h) check they fit.
+string(APPEND ll [=[
+
+@devrtTeam = addrspace(3) global [64 x i8] undef, align 8
+@devrtLevel = addrspace(3) global [4096 x i8] undef, align 8
+@devrtSharedStack = addrspace(3) global [16384 x i8] undef, align 8
+@devrtExchange = addrspace(3) global [4096 x i64] undef, align 8
 ]=])
 file(WRITE ${OUT} "${ll}")

@@ -245,6 +245,27 @@ std::string lowerFloatAtomics(const std::string &IR) {
   return Out;
 }
 
+std::string inlineEverything(const std::string &IR) {
+  std::string Out;
+  Out.reserve(IR.size());
+  for (std::string Line : lines(IR)) {
+    if (Line.compare(0, 12, "attributes #") == 0) {
+      size_t Open = Line.find("= { ");
+      if (Open != std::string::npos) {
+        std::istringstream Words(Line.substr(Open + 4));
+        std::string Kept = "alwaysinline";
+        for (std::string Word; Words >> Word;)
+          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}")
+            Kept += " " + Word;
+        Line = Line.substr(0, Open) + "= { " + Kept + " }";
+      }
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  return Out;
+}
+
 std::string offloadTableIR(std::vector<HostVariable> Variables,
                            const std::vector<std::string> &Defined) {
   std::set<std::string> Present(Defined.begin(), Defined.end());

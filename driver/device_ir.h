@@ -30,6 +30,11 @@ std::string moveToGlobalSpace(const std::string &IR, const std::vector<std::stri
 // runtime's compare-and-swap loop for it ("__devrt_atomic_<op>_<type>_p<address space>").
 std::string lowerFloatAtomics(const std::string &IR);
 
+// IR with every function made always-inline and no call kept from inlining: the CPU driver
+// gives work-group local variables their storage only in kernels, so device code reaching them
+// must end up inside its kernels.
+std::string inlineEverything(const std::string &IR);
+
 // IR text defining the device offload table for the variables among Variables that the device IR
 // defines (Defined), sorted by name; variables are referenced in address space 1.
 std::string offloadTableIR(std::vector<HostVariable> Variables,

@@ -123,7 +123,7 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     return 1;
   }
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
-  std::string Fixed = lowerFloatAtomics(moveToGlobalSpace(Device, Moved));
+  std::string Fixed = inlineEverything(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   std::vector<HostVariable> Variables = hostVariables(Host);
   if (!Variables.empty())
     Fixed += offloadTableIR(Variables, Moved);
@@ -132,8 +132,11 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     std::fprintf(stderr, "omptarget-cc: cannot write %s\n", FixedIR.c_str());
     return 1;
   }
-  // The runtime again: it provides what the rewrites call.
-  if (int Rc = runCommand({T.Clang, "--target=spirv64", "-O2", "-c", "-x", "ir", FixedIR,
+  // The runtime again: it provides what the rewrites call. The OpenMP optimisations ran in the
+  // device compile; run now, after the regions are inlined into their kernels, they would move
+  // team queries out of the regions.
+  if (int Rc = runCommand({T.Clang, "--target=spirv64", "-O2", "-mllvm", "-openmp-opt-disable",
+                           "-c", "-x", "ir", FixedIR,
                            "-Xclang", "-mlink-builtin-bitcode", "-Xclang", T.Runtime, "-o",
                            DeviceObject},
                           T.Verbose))
