@@ -30,13 +30,9 @@ foreach(i RANGE 0 ${MAX_ARGS})
       string(APPEND params ", ptr %v${i}.${j}")
     endforeach()
   endif()
-  string(APPEND ll "  call void %fn(${params}) #0\n  ret void\n")
+  string(APPEND ll "  call void %fn(${params})\n  ret void\n")
 endforeach()
 string(APPEND ll "}\n\n")
-# The region stays a function of its own: the compiler's OpenMP optimisation treats the team
-# queries (omp_get_num_threads, omp_get_level, ...) as constant within a function and may move
-# them to its entry, which is right only while a region is not inlined into its caller.
-string(APPEND ll "attributes #0 = { noinline }\n\n")
 
 string(APPEND ll [=[
 define spir_func void @__devrt_call_shuffle_reduce(ptr %fn, ptr %list, i16 %lane, i16 %offset, i16 %algo) alwaysinline {

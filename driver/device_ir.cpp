@@ -245,6 +245,32 @@ std::string lowerFloatAtomics(const std::string &IR) {
   return Out;
 }
 
+std::string dropFunctionAddressStores(const std::string &IR) {
+  std::vector<std::string> All = lines(IR);
+  std::set<std::string> Functions;
+  for (const std::string &Line : All) {
+    if (Line.compare(0, 7, "define ") != 0 && Line.compare(0, 8, "declare ") != 0)
+      continue;
+    size_t At = Line.find(" @");
+    size_t Length;
+    std::string Name = At == std::string::npos ? std::string() : globalToken(Line, At + 1, Length);
+    if (!Name.empty())
+      Functions.insert(Name);
+  }
+  std::string Out;
+  Out.reserve(IR.size());
+  for (const std::string &Line : All) {
+    size_t Store = Line.find("store ptr @");
+    size_t Length;
+    if (Store != std::string::npos && Line.find_first_not_of(' ') == Store &&
+        Functions.count(globalToken(Line, Store + 10, Length)))
+      continue;
+    Out += Line;
+    Out += '\n';
+  }
+  return Out;
+}
+
 std::string inlineEverything(const std::string &IR) {
   std::string Out;
   Out.reserve(IR.size());

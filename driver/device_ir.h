@@ -30,6 +30,12 @@ std::string moveToGlobalSpace(const std::string &IR, const std::vector<std::stri
 // runtime's compare-and-swap loop for it ("__devrt_atomic_<op>_<type>_p<address space>").
 std::string lowerFloatAtomics(const std::string &IR);
 
+// IR without stores of function addresses, which SPIR-V cannot express. The device runtime's
+// task records keep their entry function so; once inlined, the call through it is direct and the
+// store has no reader left. A load that still needs one stays an indirect call, which the SPIR-V
+// backend refuses.
+std::string dropFunctionAddressStores(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
 // must end up inside its kernels.
