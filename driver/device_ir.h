@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
-// A variable entry of the host program (from the host IR's offload entries).
-struct HostVariable {
+// An offload entry of the host program (from the host IR): a declare-target variable (Size
+// non-zero), a target region, or a function (Flags 0x8).
+struct HostEntry {
   std::string Name;
   uint64_t Size = 0;
+  uint32_t Flags = 0;
 };
 
-// The declare-target variables (entries of non-zero size) the host IR registers, in its order.
-std::vector<HostVariable> hostVariables(const std::string &HostIR);
+// The entries the host IR registers, in its order.
+std::vector<HostEntry> hostEntries(const std::string &HostIR);
 
 // Names of the global variables IR defines or declares in the default address space (compiler
 // variables "llvm.*" excepted).
@@ -41,7 +43,7 @@ std::string dropFunctionAddressStores(const std::string &IR);
 // must end up inside its kernels.
 std::string inlineEverything(const std::string &IR);
 
-// IR text defining the device offload table for the variables among Variables that the device IR
-// defines (Defined), sorted by name; variables are referenced in address space 1.
-std::string offloadTableIR(std::vector<HostVariable> Variables,
-                           const std::vector<std::string> &Defined);
+// IR text defining the device offload table, sorted by name: the variables among Entries that the
+// device IR defines (Defined; referenced in address space 1) and the target regions (no
+// address). Functions are left out: SPIR-V cannot hold their addresses.
+std::string offloadTableIR(std::vector<HostEntry> Entries, const std::vector<std::string> &Defined);

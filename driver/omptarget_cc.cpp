@@ -130,9 +130,14 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
   }
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::string Fixed = inlineEverything(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
-  std::vector<HostVariable> Variables = hostVariables(Host);
-  if (!Variables.empty())
-    Fixed += offloadTableIR(Variables, Moved);
+  // The table only where the program has variables: with several sources, one file's table is
+  // the one the plugin finds.
+  std::vector<HostEntry> Entries = hostEntries(Host);
+  bool HasVariables = false;
+  for (const HostEntry &E : Entries)
+    HasVariables |= E.Size > 0;
+  if (HasVariables)
+    Fixed += offloadTableIR(Entries, Moved);
   std::string FixedIR = Stem + ".device.fixed.ll", DeviceObject = Stem + ".device.o";
   if (!writeFile(FixedIR, Fixed)) {
     std::fprintf(stderr, "omptarget-cc: cannot write %s\n", FixedIR.c_str());
