@@ -1,7 +1,8 @@
-// Floating-point atomic read-modify-write operations through compare-and-swap: SPIR-V without
-// extensions has no floating-point atomics. omptarget-cc turns the compiler's atomicrmw
-// instructions on float and double into calls of these (one per operation, type and address
-// space); each returns the old value, as the instruction does.
+// Floating-point atomic read-modify-write operations: SPIR-V without extensions has none.
+// omptarget-cc turns the compiler's atomicrmw instructions on float and double into calls of
+// these (one per operation, type and address space); each returns the old value, as the
+// instruction does. The update is made under one of 64 locks chosen by the address (see
+// lockGlobal for why not compare-and-swap).
 #include "devrt.h"
 
 #define COMBINE_fadd(A, B) ((A) + (B))
@@ -9,19 +10,19 @@
 #define COMBINE_fmin(A, B) ((B) < (A) ? (B) : (A))
 #define COMBINE_fmax(A, B) ((B) > (A) ? (B) : (A))
 
+static GLOBAL uint32_t Locks[64];
+
+INLINE GLOBAL uint32_t *lockOf(uintptr_t Address) { return &Locks[(Address >> 3) % 64]; }
+
 #define DEFINE_FLOAT_ATOMIC(Op, T, Bits, Type, Space, SpaceName)                                   \
   T __devrt_atomic_##Op##_##Type##_##SpaceName(Space T *Address, T Value) {                       \
-    Space Bits *Word = (Space Bits *)Address;                                                      \
-    union {                                                                                        \
-      Bits B;                                                                                      \
-      T V;                                                                                         \
-    } Old, New;                                                                                    \
-    Old.B = __atomic_load_n(Word, __ATOMIC_RELAXED);                                               \
-    do                                                                                             \
-      New.V = COMBINE_##Op(Old.V, Value);                                                          \
-    while (!__atomic_compare_exchange_n(Word, &Old.B, New.B, 0, __ATOMIC_SEQ_CST,                 \
-                                        __ATOMIC_RELAXED));                                        \
-    return Old.V;                                                                                  \
+    volatile Space T *Target = Address;                                                            \
+    GLOBAL uint32_t *Lock = lockOf((uintptr_t)Address);                                            \
+    lockGlobal(Lock);                                                                              \
+    T Old = *Target;                                                                               \
+    *Target = COMBINE_##Op(Old, Value);                                                            \
+    unlockGlobal(Lock);                                                                            \
+    return Old;                                                                                    \
   }
 
 #define DEFINE_SPACES(Op, T, Bits, Type)                                                           \

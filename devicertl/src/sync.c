@@ -1,20 +1,17 @@
 // Mutual exclusion, single and masked regions, and tasks.
 #include "devrt.h"
 
-// Critical sections exclude each other across all teams. A lock per name would need the
-// compiler's lock variable (the third argument), which is a global of its own per name: use it.
+// Critical sections exclude each other across all teams, one lock per name: the compiler's lock
+// variable of the name (a program variable, in global memory).
 void __kmpc_critical(void *Ident, int32_t Gtid, void *Lock) {
   (void)Ident;
   (void)Gtid;
-  uint32_t Expected = 0;
-  while (!__atomic_compare_exchange_n((uint32_t *)Lock, &Expected, 1, 0, __ATOMIC_ACQUIRE,
-                                      __ATOMIC_RELAXED))
-    Expected = 0;
+  lockGlobal((GLOBAL uint32_t *)Lock);
 }
 void __kmpc_end_critical(void *Ident, int32_t Gtid, void *Lock) {
   (void)Ident;
   (void)Gtid;
-  __atomic_store_n((uint32_t *)Lock, 0, __ATOMIC_RELEASE);
+  unlockGlobal((GLOBAL uint32_t *)Lock);
 }
 
 // The team's thread 0 runs single regions; the compiler adds the barrier that ends them.
