@@ -72,9 +72,12 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
 
   std::vector<void *> Values;
   std::vector<ptrdiff_t> Offsets;
+  // Literals go through the plugin's pointer call too: a literal may be a device pointer
+  // (is_device_ptr) whose parameter is a global pointer, which OpenCL sets only that way, and the
+  // compiler's other literals are 64-bit parameters that receive the same 8 bytes.
   for (const KernelArgument &A : Region.Args) {
     Values.push_back(A.Value);
-    Offsets.push_back(A.Offset);
+    Offsets.push_back(A.Offset == INT64_MAX ? 0 : A.Offset);
   }
   int32_t Teams = teamsFor(NumTeams != 0 ? NumTeams : static_cast<int32_t>(Args->NumTeams[0]));
   int32_t Threads = ThreadLimit > 0 ? ThreadLimit : static_cast<int32_t>(Args->ThreadLimit[0]);
