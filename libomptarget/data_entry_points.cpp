@@ -13,8 +13,8 @@ enum class DataOp { Begin, End, Update };
 void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void **ArgsBase,
              void **Args, int64_t *ArgSizes, int64_t *ArgTypes, void **ArgNames,
              void **ArgMappers, const char *Call) {
-  const char *Construct = Op == DataOp::Begin ? "target data begin"
-                          : Op == DataOp::End ? "target data end"
+  const char *Construct = Op == DataOp::Begin ? "target enter data (or start of target data)"
+                          : Op == DataOp::End ? "target exit data (or end of target data)"
                                               : "target update";
   int32_t Device = selectDevice(DeviceId, Construct, Loc, Call);
   if (Device < 0)
