@@ -3,6 +3,7 @@
 #include "device_select.h"
 #include "offload_policy.h"
 #include "runtime.h"
+#include "user_mappers.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -19,18 +20,15 @@ void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void 
   int32_t Device = selectDevice(DeviceId, Construct, Loc, Call);
   if (Device < 0)
     return;
-  if (ArgMappers)
-    for (int32_t I = 0; I < ArgNum; ++I)
-      if (ArgMappers[I])
-        HOST_DP("User-defined mapper of entry %d is not supported; the entry is mapped as is\n",
-                I);
   std::unique_lock<std::mutex> Guard;
   DeviceState *State = readyDevice(Device, Guard);
   if (!State) {
     offloadFailed(Construct, Loc, Call, "the device could not be made ready");
     return;
   }
-  MapList List{ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames};
+  ExpandedMapList Expanded;
+  MapList List =
+      expandMappers({ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames}, ArgMappers, Expanded);
   DeviceOps Ops = pluginOps(Device);
   int32_t Rc = Op == DataOp::Begin ? mapBegin(State->Mappings, Ops, List, RefKind::Dynamic, nullptr)
                : Op == DataOp::End ? mapEnd(State->Mappings, Ops, List, RefKind::Dynamic)

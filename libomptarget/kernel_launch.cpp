@@ -4,6 +4,7 @@
 #include "device_select.h"
 #include "offload_policy.h"
 #include "runtime.h"
+#include "user_mappers.h"
 
 #include <climits>
 
@@ -58,8 +59,11 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     offloadFailed(Construct, Loc, Call, "the device image holds no kernel for the region");
     return 1;
   }
-  MapList List{static_cast<int32_t>(Args->NumArgs), Args->ArgBasePtrs, Args->ArgPtrs,
-               Args->ArgSizes, Args->ArgTypes, Args->ArgNames};
+  ExpandedMapList Expanded;
+  MapList List =
+      expandMappers({static_cast<int32_t>(Args->NumArgs), Args->ArgBasePtrs, Args->ArgPtrs,
+                     Args->ArgSizes, Args->ArgTypes, Args->ArgNames},
+                    Args->ArgMappers, Expanded);
   DeviceOps Ops = pluginOps(Device);
   RegionArgs Region;
   Region.Args.push_back({nullptr, 0}); // the launch environment pointer the kernel ignores
