@@ -224,3 +224,25 @@ EXPORT int omp_target_disassociate_ptr(const void *HostPtr, int DeviceNum) {
   State->Mappings.Entries.erase(It);
   return 0;
 }
+
+// The asynchronous forms complete before they return, which their task may always do; the
+// dependences are satisfied by the calling task having reached the call.
+EXPORT int omp_target_memcpy_async(void *Dst, const void *Src, size_t Length, size_t DstOffset,
+                                   size_t SrcOffset, int DstDeviceNum, int SrcDeviceNum, int,
+                                   void *) {
+  return omp_target_memcpy(Dst, Src, Length, DstOffset, SrcOffset, DstDeviceNum, SrcDeviceNum);
+}
+
+EXPORT int omp_target_memcpy_rect_async(void *Dst, const void *Src, size_t ElementSize,
+                                        int NumDims, const size_t *Volume,
+                                        const size_t *DstOffsets, const size_t *SrcOffsets,
+                                        const size_t *DstDimensions, const size_t *SrcDimensions,
+                                        int DstDeviceNum, int SrcDeviceNum, int, void *) {
+  return omp_target_memcpy_rect(Dst, Src, ElementSize, NumDims, Volume, DstOffsets, SrcOffsets,
+                                DstDimensions, SrcDimensions, DstDeviceNum, SrcDeviceNum);
+}
+
+EXPORT void *omp_target_memset_async(void *Ptr, int Value, size_t Size, int DeviceNum, int,
+                                     void *) {
+  return omp_target_memset(Ptr, Value, Size, DeviceNum);
+}

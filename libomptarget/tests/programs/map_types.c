@@ -16,7 +16,7 @@ int main(void) {
   int A[8];
   for (int I = 0; I < 8; ++I)
     A[I] = I;
-#pragma omp target map(to : To) map(from : From) map(tofrom : ToFrom) map(alloc : Alloc)         \
+#pragma omp target map(to : To) map(from : From) map(close, tofrom : ToFrom) map(alloc : Alloc)  \
     map(tofrom : A[2 : 4])
   {
     Alloc = To * 2;
@@ -72,7 +72,9 @@ int main(void) {
 #pragma omp target map(always, to : V)
     V += 1;
     CHECK(V == 2);
+#pragma omp target map(present, tofrom : V)
+    V *= 10;
   }
-  CHECK(V == 3);
+  CHECK(V == 30);
   return Failures;
 }
