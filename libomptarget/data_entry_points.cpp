@@ -12,8 +12,8 @@ namespace {
 enum class DataOp { Begin, End, Update };
 
 void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void **ArgsBase,
-             void **Args, int64_t *ArgSizes, int64_t *ArgTypes, void **ArgNames,
-             void **ArgMappers, const char *Call) {
+             void **Args, int64_t *ArgSizes, int64_t *ArgTypes, void **ArgNames, void **ArgMappers,
+             const char *Call) {
   const char *Construct = Op == DataOp::Begin ? "target enter data (or start of target data)"
                           : Op == DataOp::End ? "target exit data (or end of target data)"
                                               : "target update";
@@ -44,23 +44,28 @@ void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void 
 EXPORT void __tgt_target_data_begin_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                            void **ArgsBase, void **Args, int64_t *ArgSizes,
                                            int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
-  mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_begin_mapper");
+  noThrow("__tgt_target_data_begin_mapper", [&] {
+    mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_begin_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_end_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                          void **ArgsBase, void **Args, int64_t *ArgSizes,
                                          int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
-  mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_end_mapper");
+  noThrow("__tgt_target_data_end_mapper", [&] {
+    mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_end_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_update_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                             void **ArgsBase, void **Args, int64_t *ArgSizes,
-                                            int64_t *ArgTypes, void **ArgNames,
-                                            void **ArgMappers) {
-  mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_update_mapper");
+                                            int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
+  noThrow("__tgt_target_data_update_mapper", [&] {
+    mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_update_mapper");
+  });
 }
 
 // The nowait forms run inside the task the compiler created; dependences were the task's.
@@ -69,8 +74,10 @@ EXPORT void __tgt_target_data_begin_nowait_mapper(void *Loc, int64_t DeviceId, i
                                                   int64_t *ArgTypes, void **ArgNames,
                                                   void **ArgMappers, int32_t, void *, int32_t,
                                                   void *) {
-  mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_begin_nowait_mapper");
+  noThrow("__tgt_target_data_begin_nowait_mapper", [&] {
+    mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_begin_nowait_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_end_nowait_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
@@ -78,15 +85,19 @@ EXPORT void __tgt_target_data_end_nowait_mapper(void *Loc, int64_t DeviceId, int
                                                 int64_t *ArgTypes, void **ArgNames,
                                                 void **ArgMappers, int32_t, void *, int32_t,
                                                 void *) {
-  mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_end_nowait_mapper");
+  noThrow("__tgt_target_data_end_nowait_mapper", [&] {
+    mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_end_nowait_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_update_nowait_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
-                                                   void **ArgsBase, void **Args,
-                                                   int64_t *ArgSizes, int64_t *ArgTypes,
-                                                   void **ArgNames, void **ArgMappers, int32_t,
-                                                   void *, int32_t, void *) {
-  mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_update_nowait_mapper");
+                                                   void **ArgsBase, void **Args, int64_t *ArgSizes,
+                                                   int64_t *ArgTypes, void **ArgNames,
+                                                   void **ArgMappers, int32_t, void *, int32_t,
+                                                   void *) {
+  noThrow("__tgt_target_data_update_nowait_mapper", [&] {
+    mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_update_nowait_mapper");
+  });
 }

@@ -58,8 +58,8 @@ int32_t copyTo(const DeviceOps &Ops, MappingEntry &E, uintptr_t Begin, uint64_t 
 int32_t copyFrom(const DeviceOps &Ops, MappingEntry &E, uintptr_t Begin, uint64_t Size) {
   if (Ops.Retrieve(pointerOf(Begin), pointerOf(E.toDevice(Begin)), static_cast<int64_t>(Size)) !=
       0) {
-    hostMessage("copying %llu bytes at host address 0x%llx from the device failed\n",
-                (ull)Size, (ull)Begin);
+    hostMessage("copying %llu bytes at host address 0x%llx from the device failed\n", (ull)Size,
+                (ull)Begin);
     return -1;
   }
   restoreShadows(E, Begin, Size);
@@ -128,7 +128,7 @@ void rollBack(MappingTable &Table, const DeviceOps &Ops, const std::vector<uintp
 
 int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List, RefKind Kind,
                  RegionArgs *Region) {
-  std::set<uintptr_t> Created; // entries this call allocated: they get their first copies
+  std::set<uintptr_t> Created;       // entries this call allocated: they get their first copies
   std::vector<uintptr_t> Referenced; // entries this call counted, to undo on failure
   std::vector<int32_t> Attachments;
   auto Fail = [&] {

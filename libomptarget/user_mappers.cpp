@@ -9,8 +9,7 @@ namespace {
 // The compiler's mapper function: (handle, base, begin, size, map type, name).
 using MapperFn = void (*)(void *, void *, void *, int64_t, int64_t, void *);
 
-void append(ExpandedMapList &Out, void *Base, void *Begin, int64_t Size, int64_t Type,
-            void *Name) {
+void append(ExpandedMapList &Out, void *Base, void *Begin, int64_t Size, int64_t Type, void *Name) {
   Out.Bases.push_back(Base);
   Out.Begins.push_back(Begin);
   Out.Sizes.push_back(Size);
@@ -21,12 +20,15 @@ void append(ExpandedMapList &Out, void *Base, void *Begin, int64_t Size, int64_t
 } // namespace
 
 EXPORT int64_t __tgt_mapper_num_components(void *Handle) {
-  return static_cast<int64_t>(static_cast<ExpandedMapList *>(Handle)->Sizes.size());
+  return noThrow("__tgt_mapper_num_components", int64_t(0), [&]() -> int64_t {
+    return static_cast<int64_t>(static_cast<ExpandedMapList *>(Handle)->Sizes.size());
+  });
 }
 
 EXPORT void __tgt_push_mapper_component(void *Handle, void *Base, void *Begin, int64_t Size,
                                         int64_t Type, void *Name) {
-  append(*static_cast<ExpandedMapList *>(Handle), Base, Begin, Size, Type, Name);
+  noThrow("__tgt_push_mapper_component",
+          [&] { append(*static_cast<ExpandedMapList *>(Handle), Base, Begin, Size, Type, Name); });
 }
 
 MapList expandMappers(const MapList &List, void *const *Mappers, ExpandedMapList &Out) {
@@ -54,7 +56,11 @@ MapList expandMappers(const MapList &List, void *const *Mappers, ExpandedMapList
     if (Type & MapTargetParam)
       append(Out, List.Bases[I], List.Begins[I], 0, MapTargetParam, Name);
   }
-  Out.List = {static_cast<int32_t>(Out.Sizes.size()), Out.Bases.data(), Out.Begins.data(),
-              Out.Sizes.data(), Out.Types.data(), Out.Names.data()};
+  Out.List = {static_cast<int32_t>(Out.Sizes.size()),
+              Out.Bases.data(),
+              Out.Begins.data(),
+              Out.Sizes.data(),
+              Out.Types.data(),
+              Out.Names.data()};
   return Out.List;
 }

@@ -78,9 +78,9 @@ struct Step {
   RefKind Kind;
   std::vector<MapItem> Items;
   int32_t Rc;
-  std::string Events;  // "; "-joined
-  size_t Checked;      // the host offset whose mapping is checked afterwards
-  int Dynamic;         // its dynamic and structured counts, -1 when it must be absent
+  std::string Events; // "; "-joined
+  size_t Checked;     // the host offset whose mapping is checked afterwards
+  int Dynamic;        // its dynamic and structured counts, -1 when it must be absent
   int Structured;
 };
 
@@ -92,6 +92,7 @@ struct Case {
 
 const RefKind S = RefKind::Structured, D = RefKind::Dynamic;
 
+// clang-format off: one step per line reads as the sequence it is
 const std::vector<Case> Cases = {
     {"target tofrom maps, copies both ways and frees",
      {{Op::Begin, S, {{0, 0, 40, ToFrom | Param}}, 0, "alloc @0 40; to @0 40", 0, 0, 1},
@@ -116,45 +117,93 @@ const std::vector<Case> Cases = {
      {{Op::Begin, D, {{0, 0, 64, MapTo}}, 0, "alloc @0 64; to @0 64", 0, 1, 0},
       {Op::Begin, S, {{16, 16, 8, ToFrom | Param}}, 0, "", 0, 1, 1},
       {Op::End, S, {{16, 16, 8, ToFrom | Param}}, 0, "", 0, 1, 0},
-      {Op::Update, D, {{16, 16, 8, MapFrom}, {24, 24, 8, MapTo}}, 0, "from @16 8; to @24 8", 0, 1,
+      {Op::Update,
+       D,
+       {{16, 16, 8, MapFrom}, {24, 24, 8, MapTo}},
+       0,
+       "from @16 8; to @24 8",
+       0,
+       1,
        0}}},
     {"a section extending past a mapping fails; what the list mapped before is taken back",
      {{Op::Begin, D, {{0, 0, 16, MapTo}}, 0, "alloc @0 16; to @0 16", 0, 1, 0},
       {Op::Begin, S, {{8, 8, 16, MapTo | Param}}, -1, "", 0, 1, 0},
-      {Op::Begin, S, {{0, 0, 8, MapTo | Param}, {32, 32, 8, MapTo}, {0, 0, 32, MapTo}}, -1,
-       "alloc @32 8; to @32 8; free @32", 0, 1, 0},
+      {Op::Begin,
+       S,
+       {{0, 0, 8, MapTo | Param}, {32, 32, 8, MapTo}, {0, 0, 32, MapTo}},
+       -1,
+       "alloc @32 8; to @32 8; free @32",
+       0,
+       1,
+       0},
       {Op::Update, D, {{8, 8, 16, MapTo}}, -1, "", 32, -1, -1}}},
     {"update, release and from of unmapped data do nothing",
      {{Op::Update, D, {{0, 0, 8, MapTo}}, 0, "", 0, -1, -1},
       {Op::End, D, {{0, 0, 8, MapFrom}}, 0, "", 0, -1, -1}}},
     {"literals and unmapped zero-length sections move nothing",
-     {{Op::Begin, S, {{0, 0, 4, MapLiteral | Param}, {8, 8, 0, MapImplicit | Param}}, 0, "", 8,
-       -1, -1}}},
+     {{Op::Begin,
+       S,
+       {{0, 0, 4, MapLiteral | Param}, {8, 8, 0, MapImplicit | Param}},
+       0,
+       "",
+       8,
+       -1,
+       -1}}},
     {"members copy their own bytes within the parent's allocation",
-     {{Op::Begin, S, {{0, 0, 32, Param}, {0, 8, 8, ToFrom | MemberOfFirst}}, 0,
-       "alloc @0 32; to @8 8", 0, 0, 1},
-      {Op::End, S, {{0, 0, 32, Param}, {0, 8, 8, ToFrom | MemberOfFirst}}, 0,
-       "from @8 8; free @0", 0, -1, -1}}},
+     {{Op::Begin,
+       S,
+       {{0, 0, 32, Param}, {0, 8, 8, ToFrom | MemberOfFirst}},
+       0,
+       "alloc @0 32; to @8 8",
+       0,
+       0,
+       1},
+      {Op::End,
+       S,
+       {{0, 0, 32, Param}, {0, 8, 8, ToFrom | MemberOfFirst}},
+       0,
+       "from @8 8; free @0",
+       0,
+       -1,
+       -1}}},
     {"a pointer is attached to a new pointee and its host value survives the copy back",
      {{Op::Begin, D, {{64, 64, 8, MapTo}}, 0, "alloc @64 8; to @64 8", 64, 1, 0},
-      {Op::Begin, S, {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}}, 0,
-       "alloc @128 16; to @128 16; attach @64 8", 128, 0, 1},
+      {Op::Begin,
+       S,
+       {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}},
+       0,
+       "alloc @128 16; to @128 16; attach @64 8",
+       128,
+       0,
+       1},
       {Op::Update, D, {{64, 64, 8, MapTo}}, 0, "to @64 8; attach @64 8", 64, 1, 0},
-      {Op::Begin, S, {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}}, 0, "", 128, 0,
-       2},
+      {Op::Begin, S, {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}}, 0, "", 128, 0, 2},
       {Op::End, D, {{64, 64, 8, MapFrom}}, 0, "from @64 8; free @64", 64, -1, -1}}},
     {"an attachment waits for both pointer and pointee",
-     {{Op::Begin, S, {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}}, 0,
-       "alloc @128 16; to @128 16", 64, -1, -1}}},
+     {{Op::Begin,
+       S,
+       {{128, 128, 16, ToFrom | Param}, {64, 128, 8, MapAttach}},
+       0,
+       "alloc @128 16; to @128 16",
+       64,
+       -1,
+       -1}}},
     {"declare-target variables are never unmapped or recopied",
      {{Op::Begin, S, {{0, 0, 8, ToFrom | Param}}, 0, "", 0, 0, 0},
       {Op::End, D, {{0, 0, 8, MapDelete | MapFrom}}, 0, "", 0, 0, 0},
       {Op::Begin, S, {{0, 0, 8, MapTo | MapAlways | Param}}, 0, "to @0 8", 0, 0, 0}},
      true},
     {"firstprivate aggregates get a private copy the table never sees",
-     {{Op::Begin, S, {{0, 0, 24, MapPrivate | MapTo | Param}}, 0, "alloc @0 24; to @0 24", 0,
-       -1, -1}}},
+     {{Op::Begin,
+       S,
+       {{0, 0, 24, MapPrivate | MapTo | Param}},
+       0,
+       "alloc @0 24; to @0 24",
+       0,
+       -1,
+       -1}}},
 };
+// clang-format on
 
 void PrintTo(const Case &C, std::ostream *Out) { *Out << C.Name; }
 
@@ -189,8 +238,12 @@ TEST_P(DataMapperTest, StepsGiveTheirEventsAndCounts) {
       Sizes.push_back(I.Size);
       Types.push_back(I.Type);
     }
-    MapList List{static_cast<int32_t>(St.Items.size()), Bases.data(), Begins.data(), Sizes.data(),
-                 Types.data(), nullptr};
+    MapList List{static_cast<int32_t>(St.Items.size()),
+                 Bases.data(),
+                 Begins.data(),
+                 Sizes.data(),
+                 Types.data(),
+                 nullptr};
     Device.Events.clear();
     RegionArgs Region;
     int32_t Rc = St.Operation == Op::Begin ? mapBegin(Table, Ops, List, St.Kind, &Region)
