@@ -80,4 +80,14 @@ define void @__kmpc_kernel_end_parallel() alwaysinline {
   ret void
 }
 ]=])
+# The runtime's work-group local variables, defined here without an initial value: local memory
+# has none, and the SPIR-V of a local variable with one is not OpenCL's (C can only write them
+# zero-initialised). Their C declarations (devrt.h) check they fit.
+string(APPEND ll [=[
+
+@devrtTeam = addrspace(3) global [64 x i8] undef, align 8
+@devrtLevel = addrspace(3) global [4096 x i8] undef, align 8
+@devrtSharedStack = addrspace(3) global [16384 x i8] undef, align 8
+@devrtExchange = addrspace(3) global [4096 x i64] undef, align 8
+]=])
 file(WRITE ${OUT} "${ll}")

@@ -11,6 +11,10 @@
 #define GLOBAL __attribute__((address_space(1)))
 #define CONSTANT __attribute__((address_space(2)))
 #define INLINE static inline __attribute__((always_inline))
+// Entry points that call through a function pointer the compiler passes: inlined into the caller,
+// where the pointer is a known function and the call becomes direct (SPIR-V has no indirect
+// calls).
+#define INLINED_ENTRY __attribute__((always_inline))
 
 // OpenCL work-item builtins by their mangled names, which the SPIR-V backend maps to built-in
 // variables and instructions.
@@ -18,7 +22,7 @@ uint64_t _Z12get_local_idj(uint32_t);
 uint64_t _Z14get_local_sizej(uint32_t);
 uint64_t _Z12get_group_idj(uint32_t);
 uint64_t _Z14get_num_groupsj(uint32_t);
-void _Z7barrierj(uint32_t);
+__attribute__((convergent)) void _Z7barrierj(uint32_t);
 
 INLINE uint32_t hwThreadId(void) { return (uint32_t)_Z12get_local_idj(0); }
 INLINE uint32_t hwNumThreads(void) { return (uint32_t)_Z14get_local_sizej(0); }
@@ -57,12 +61,19 @@ typedef struct {
   uint32_t ParallelSize;
   uint32_t ReductionDataSize;
   uint32_t SharedTop; // bytes of SharedStack in use
+  uint32_t SharedLock;
   void *SharedArgs;   // the argument list of the parallel region being run
 } TeamState;
 
+// Work-group local variables (defined in calls.ll, with these sizes).
 extern LOCAL TeamState devrtTeam;
+_Static_assert(sizeof(TeamState) <= 64, "calls.ll gives the team state 64 bytes");
 // Per work-item nesting depth of parallel regions.
 extern LOCAL uint8_t devrtLevel[DEVRT_MAX_THREADS];
+// The team's shared stack.
+extern LOCAL uint64_t devrtSharedStack[DEVRT_SHARED_STACK / 8];
+// One 64-bit slot per work-item for the exchanges of the shuffles.
+extern LOCAL int64_t devrtExchange[DEVRT_MAX_THREADS];
 
 INLINE int isSPMD(void) { return devrtTeam.ExecMode == EXEC_SPMD; }
 INLINE uint32_t parallelLevel(void) { return devrtLevel[hwThreadId()]; }
@@ -99,6 +110,14 @@ void __devrt_call_shuffle_reduce(void *Fn, void *List, int16_t Lane, int16_t Off
                                  int16_t Algo);
 void __devrt_call_buffer_list(void *Fn, void *Buffer, int32_t Index, void *List);
 int32_t __devrt_call_task(void *Fn, int32_t Gtid, void *Task);
+
+// Spin locks by test-and-set. Compare-and-swap is avoided throughout: the OpenCL C builtin it
+// becomes takes a generic pointer for the expected value, an overload the CPU driver lacks.
+INLINE void lockGlobal(GLOBAL uint32_t *Lock) {
+  while (__atomic_exchange_n(Lock, 1u, __ATOMIC_ACQUIRE))
+    ;
+}
+INLINE void unlockGlobal(GLOBAL uint32_t *Lock) { __atomic_store_n(Lock, 0u, __ATOMIC_RELEASE); }
 
 void *devrtSharedAlloc(uint64_t Bytes);
 void devrtSharedFree(void *Ptr, uint64_t Bytes);

@@ -4,7 +4,7 @@
 // SPMD kernels reach here on every work-item of the team. The outermost region runs on all of
 // them when it may (no if clause that is false, no num_threads below the team size), else on the
 // first one alone; nested regions, and regions of generic kernels, run on the calling thread.
-void __kmpc_parallel_60(void *Ident, int32_t Gtid, int32_t IfExpr, int32_t NumThreads,
+INLINED_ENTRY void __kmpc_parallel_60(void *Ident, int32_t Gtid, int32_t IfExpr, int32_t NumThreads,
                         int32_t ProcBind, void *Fn, void *WrapperFn, void **Args, int64_t NArgs,
                         int32_t Strict) {
   (void)Ident;

@@ -4,17 +4,14 @@
 // __kmpc_shuffle_*), and copy/reduce functions between a thread's list and a global buffer.
 #include "devrt.h"
 
-// One 64-bit slot per work-item for the exchanges of the shuffles.
-static LOCAL int64_t Exchange[DEVRT_MAX_THREADS];
-
 // The value Delta work-items above the caller (the caller's own value past the team's end).
 // Every work-item of the team calls it together.
 INLINE int64_t exchange(int64_t Value, int16_t Delta) {
   uint32_t Tid = hwThreadId(), Team = hwNumThreads();
-  Exchange[Tid] = Value;
+  devrtExchange[Tid] = Value;
   hwBarrier();
   uint32_t From = Tid + (uint32_t)(uint16_t)Delta;
-  int64_t Result = From < Team ? Exchange[From] : Value;
+  int64_t Result = From < Team ? devrtExchange[From] : Value;
   hwBarrier();
   return Result;
 }
@@ -44,7 +41,7 @@ INLINE void reduceTeam(void *List, void *ShuffleReduce, uint32_t N) {
 }
 
 // 1 for the thread that adds the region's result to the original variables.
-int32_t __kmpc_nvptx_parallel_reduce_nowait_v2(void *Ident, uint64_t DataSize, void *List,
+INLINED_ENTRY int32_t __kmpc_nvptx_parallel_reduce_nowait_v2(void *Ident, uint64_t DataSize, void *List,
                                                void *ShuffleReduce, void *InterWarpCopy) {
   (void)Ident;
   (void)DataSize;
@@ -66,15 +63,8 @@ static GLOBAL uint32_t ReductionArrived;
 
 void *__kmpc_reduction_get_fixed_buffer(void) { return (void *)ReductionBuffer; }
 
-INLINE void lockGlobal(GLOBAL uint32_t *Lock) {
-  uint32_t Expected = 0;
-  while (!__atomic_compare_exchange_n(Lock, &Expected, 1, 0, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED))
-    Expected = 0;
-}
-INLINE void unlockGlobal(GLOBAL uint32_t *Lock) { __atomic_store_n(Lock, 0, __ATOMIC_RELEASE); }
-
 // 1 for the one thread of the kernel that adds the teams' result to the original variables.
-int32_t __kmpc_nvptx_teams_reduce_nowait_v2(void *Ident, void *Buffer, uint32_t Records,
+INLINED_ENTRY int32_t __kmpc_nvptx_teams_reduce_nowait_v2(void *Ident, void *Buffer, uint32_t Records,
                                             uint64_t DataSize, void *List, void *ShuffleReduce,
                                             void *InterWarpCopy, void *ListToGlobalCopy,
                                             void *ListToGlobalReduce, void *GlobalToListCopy,

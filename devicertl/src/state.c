@@ -1,7 +1,6 @@
 // Kernel start and end, the team's state, the shared stack and the thread queries.
 #include "devrt.h"
 
-LOCAL TeamState devrtTeam;
 GLOBAL char __omp_devrt_failure[128];
 static GLOBAL uint32_t FailureClaimed;
 
@@ -11,8 +10,6 @@ void devrtFail(CONSTANT const char *Text, uint32_t Length) {
   for (uint32_t I = 0; I < Length && I < sizeof(__omp_devrt_failure) - 1; ++I)
     __omp_devrt_failure[I] = Text[I];
 }
-LOCAL uint8_t devrtLevel[DEVRT_MAX_THREADS];
-static LOCAL uint64_t SharedStack[DEVRT_SHARED_STACK / 8];
 
 // Every work-item of every kernel calls this first. SPMD kernels run all work-items through the
 // region (all get -1). Generic kernels run their sequential part on the team's first work-item
@@ -27,6 +24,7 @@ int32_t __kmpc_target_init(KernelEnvironment *Env, void *LaunchEnv) {
     devrtTeam.ParallelSize = 1;
     devrtTeam.ReductionDataSize = (uint32_t)Env->Configuration.ReductionDataSize;
     devrtTeam.SharedTop = 0;
+    devrtTeam.SharedLock = 0;
     devrtTeam.SharedArgs = 0;
   }
   if (Tid < DEVRT_MAX_THREADS)
@@ -47,19 +45,28 @@ int8_t __kmpc_is_spmd_exec_mode(void) { return isSPMD(); }
 // Blocks are freed in any order; the stack shrinks when its top block goes.
 void *devrtSharedAlloc(uint64_t Bytes) {
   uint32_t Size = (uint32_t)((Bytes + 7) & ~(uint64_t)7);
-  uint32_t Old = __atomic_fetch_add(&devrtTeam.SharedTop, Size, __ATOMIC_RELAXED);
-  if (Old + Size > DEVRT_SHARED_STACK || Bytes > DEVRT_SHARED_STACK) {
+  while (__atomic_exchange_n(&devrtTeam.SharedLock, 1u, __ATOMIC_ACQUIRE))
+    ;
+  uint32_t Old = devrtTeam.SharedTop;
+  int Fits = Bytes <= DEVRT_SHARED_STACK && Old + Size <= DEVRT_SHARED_STACK;
+  if (Fits)
+    devrtTeam.SharedTop = Old + Size;
+  __atomic_store_n(&devrtTeam.SharedLock, 0u, __ATOMIC_RELEASE);
+  if (!Fits) {
     DEVRT_FAIL("__kmpc_alloc_shared: the team's shared stack (16 KiB) is full");
     return 0;
   }
-  return (void *)((LOCAL char *)SharedStack + Old);
+  return (void *)((LOCAL char *)devrtSharedStack + Old);
 }
 
 void devrtSharedFree(void *Ptr, uint64_t Bytes) {
   uint32_t Size = (uint32_t)((Bytes + 7) & ~(uint64_t)7);
-  uint32_t End = (uint32_t)((LOCAL char *)Ptr - (LOCAL char *)SharedStack) + Size;
-  __atomic_compare_exchange_n(&devrtTeam.SharedTop, &End, End - Size, 0, __ATOMIC_RELAXED,
-                              __ATOMIC_RELAXED);
+  uint32_t End = (uint32_t)((LOCAL char *)Ptr - (LOCAL char *)devrtSharedStack) + Size;
+  while (__atomic_exchange_n(&devrtTeam.SharedLock, 1u, __ATOMIC_ACQUIRE))
+    ;
+  if (devrtTeam.SharedTop == End)
+    devrtTeam.SharedTop = End - Size;
+  __atomic_store_n(&devrtTeam.SharedLock, 0u, __ATOMIC_RELEASE);
 }
 
 void *__kmpc_alloc_shared(uint64_t Bytes) { return devrtSharedAlloc(Bytes); }

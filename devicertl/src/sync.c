@@ -1,20 +1,17 @@
 // Mutual exclusion, single and masked regions, and tasks.
 #include "devrt.h"
 
-// Critical sections exclude each other across all teams. A lock per name would need the
-// compiler's lock variable (the third argument), which is a global of its own per name: use it.
+// Critical sections exclude each other across all teams, one lock per name: the compiler's lock
+// variable of the name (a program variable, in global memory).
 void __kmpc_critical(void *Ident, int32_t Gtid, void *Lock) {
   (void)Ident;
   (void)Gtid;
-  uint32_t Expected = 0;
-  while (!__atomic_compare_exchange_n((uint32_t *)Lock, &Expected, 1, 0, __ATOMIC_ACQUIRE,
-                                      __ATOMIC_RELAXED))
-    Expected = 0;
+  lockGlobal((GLOBAL uint32_t *)Lock);
 }
 void __kmpc_end_critical(void *Ident, int32_t Gtid, void *Lock) {
   (void)Ident;
   (void)Gtid;
-  __atomic_store_n((uint32_t *)Lock, 0, __ATOMIC_RELEASE);
+  unlockGlobal((GLOBAL uint32_t *)Lock);
 }
 
 // The team's thread 0 runs single regions; the compiler adds the barrier that ends them.
@@ -56,7 +53,7 @@ typedef struct {
   int32_t PartId;
 } TaskRecord;
 
-void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t TaskSize,
+INLINED_ENTRY void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t TaskSize,
                             uint64_t SharedsSize, void *Entry) {
   (void)Ident;
   (void)Gtid;
@@ -75,14 +72,14 @@ void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Flags, uint64_t T
   return Task;
 }
 
-int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
+INLINED_ENTRY int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
   (void)Ident;
   __devrt_call_task(((TaskRecord *)Task)->Entry, Gtid, Task);
   uint64_t *Block = (uint64_t *)Task - 1;
   devrtSharedFree(Block, Block[0]);
   return 0;
 }
-int32_t __kmpc_omp_task_with_deps(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,
+INLINED_ENTRY int32_t __kmpc_omp_task_with_deps(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,
                                   void *Deps, int32_t NNoAlias, void *NoAlias) {
   (void)NDeps;
   (void)Deps;

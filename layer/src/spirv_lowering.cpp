@@ -1,15 +1,56 @@
 #include "spirv_lowering.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <unordered_map>
 
 namespace {
 
-constexpr uint32_t kOpTypeBool = 20, kOpTypeInt = 21, kOpTypeFloat = 22, kOpConstantFalse = 41,
+constexpr uint32_t kOpEntryPoint = 15, kOpVariable = 59, kOpFunction = 54, kOpTypeBool = 20, kOpTypeInt = 21, kOpTypeFloat = 22, kOpConstantFalse = 41,
                    kOpConstant = 43, kOpConstantNull = 46;
+constexpr uint32_t kStorageFunction = 7, kVersion14 = 0x00010400;
 constexpr size_t kHeaderWords = 5;
 
 uint32_t instruction(uint32_t Op, uint32_t Count) { return (Count << 16) | Op; }
+
+// Words of an OpEntryPoint's name (a zero-terminated string) starting at Begin, within End.
+size_t stringWords(const std::vector<uint32_t> &Words, size_t Begin, size_t End) {
+  for (size_t At = Begin; At < End; ++At)
+    if ((Words[At] & 0xFF000000u) == 0)
+      return At + 1 - Begin;
+  return End - Begin;
+}
+
+// Adds to every entry point's interface the module-scope variables it does not list.
+std::vector<uint32_t> completeInterfaces(const std::vector<uint32_t> &Words) {
+  std::vector<uint32_t> Globals;
+  for (size_t At = kHeaderWords; At < Words.size(); At += Words[At] >> 16) {
+    uint32_t Op = Words[At] & 0xFFFF, Count = Words[At] >> 16;
+    if (Op == kOpFunction)
+      break;
+    if (Op == kOpVariable && Count >= 4 && Words[At + 3] != kStorageFunction)
+      Globals.push_back(Words[At + 2]);
+  }
+  std::vector<uint32_t> Out(Words.begin(), Words.begin() + kHeaderWords);
+  for (size_t At = kHeaderWords; At < Words.size();) {
+    uint32_t Op = Words[At] & 0xFFFF, Count = Words[At] >> 16;
+    if (Op != kOpEntryPoint || Count < 4) {
+      Out.insert(Out.end(), Words.begin() + At, Words.begin() + At + Count);
+      At += Count;
+      continue;
+    }
+    size_t Interface = At + 3 + stringWords(Words, At + 3, At + Count);
+    std::vector<uint32_t> Listed(Words.begin() + Interface, Words.begin() + At + Count);
+    std::vector<uint32_t> Entry(Words.begin() + At, Words.begin() + At + Count);
+    for (uint32_t Id : Globals)
+      if (std::find(Listed.begin(), Listed.end(), Id) == Listed.end())
+        Entry.push_back(Id);
+    Entry[0] = instruction(kOpEntryPoint, static_cast<uint32_t>(Entry.size()));
+    Out.insert(Out.end(), Entry.begin(), Entry.end());
+    At += Count;
+  }
+  return Out;
+}
 
 } // namespace
 
@@ -41,5 +82,5 @@ std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words) {
     }
     At += Count;
   }
-  return Out;
+  return Words[1] >= kVersion14 ? completeInterfaces(Out) : Out;
 }

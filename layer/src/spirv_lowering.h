@@ -7,6 +7,9 @@
 
 // Words (host byte order, the header checked by the caller) with:
 //   - OpConstantNull of an integer, float or bool type made OpConstant 0 / OpConstantFalse;
+//   - from version 1.4 on, every module-scope variable listed in the interface of every entry
+//     point (the backend leaves out some it uses, which the validator refuses; listing one that
+//     an entry point does not use is allowed);
 // A module whose instruction framing is broken is returned as it is, for the checks that follow
 // to refuse.
 std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words);

@@ -1,0 +1,324 @@
+#include "device_ir.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace {
+
+bool isNameChar(char C) {
+  return std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '$' || C == '.' ||
+         C == '_';
+}
+
+// The global name (unquoted text) of the token starting with '@' at At, and its length in the
+// text; empty when there is none.
+std::string globalToken(const std::string &Text, size_t At, size_t &Length) {
+  Length = 0;
+  if (At + 1 >= Text.size() || Text[At] != '@')
+    return std::string();
+  if (Text[At + 1] == '"') {
+    size_t Close = Text.find('"', At + 2);
+    if (Close == std::string::npos)
+      return std::string();
+    Length = Close + 1 - At;
+    return Text.substr(At + 2, Close - At - 2);
+  }
+  size_t End = At + 1;
+  while (End < Text.size() && isNameChar(Text[End]))
+    ++End;
+  Length = End - At;
+  return Text.substr(At + 1, End - At - 1);
+}
+
+// A name as IR writes it.
+std::string irName(const std::string &Name) {
+  bool Plain = !Name.empty() &&
+               std::all_of(Name.begin(), Name.end(), [](char C) { return isNameChar(C); });
+  return Plain ? "@" + Name : "@\"" + Name + "\"";
+}
+
+// IR's c"..." text of Bytes plus a terminating zero.
+std::string irString(const std::string &Bytes) {
+  std::string Out = "c\"";
+  for (unsigned char C : Bytes) {
+    if (std::isprint(C) && C != '"' && C != '\\') {
+      Out += static_cast<char>(C);
+    } else {
+      char Hex[4];
+      std::snprintf(Hex, sizeof(Hex), "\\%02X", C);
+      Out += Hex;
+    }
+  }
+  return Out + "\\00\"";
+}
+
+// IR's c"..." contents decoded, without the terminating zero.
+std::string decodeIRString(const std::string &Text) {
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] == '\\' && I + 2 < Text.size() && std::isxdigit((unsigned char)Text[I + 1]) &&
+        std::isxdigit((unsigned char)Text[I + 2])) {
+      Out += static_cast<char>(std::stoi(Text.substr(I + 1, 2), nullptr, 16));
+      I += 2;
+    } else {
+      Out += Text[I];
+    }
+  }
+  if (!Out.empty() && Out.back() == '\0')
+    Out.pop_back();
+  return Out;
+}
+
+std::vector<std::string> lines(const std::string &Text) {
+  std::vector<std::string> Out;
+  std::istringstream In(Text);
+  for (std::string Line; std::getline(In, Line);)
+    Out.push_back(Line);
+  return Out;
+}
+
+// For a line defining a global variable, the offset of its "global"/"constant" keyword, whether
+// an address space precedes it; npos for other lines.
+size_t variableKeyword(const std::string &Line, bool &HasSpace) {
+  HasSpace = false;
+  size_t Length;
+  if (Line.empty() || Line[0] != '@' || globalToken(Line, 0, Length).empty())
+    return std::string::npos;
+  if (Line.compare(Length, 3, " = ") != 0)
+    return std::string::npos;
+  for (size_t At = Length + 3; At < Line.size();) {
+    size_t End = Line.find(' ', At);
+    if (End == std::string::npos)
+      End = Line.size();
+    std::string Word = Line.substr(At, End - At);
+    if (Word == "global" || Word == "constant")
+      return At;
+    if (Word == "alias" || Word == "ifunc")
+      return std::string::npos;
+    if (Word.compare(0, 10, "addrspace(") == 0)
+      HasSpace = true;
+    At = End + 1;
+  }
+  return std::string::npos;
+}
+
+} // namespace
+
+std::vector<HostVariable> hostVariables(const std::string &HostIR) {
+  // Entry names first: "@<name var> = ... c"<text>\00"".
+  std::vector<std::pair<std::string, std::string>> Strings;
+  std::vector<std::string> All = lines(HostIR);
+  auto stringOf = [&](const std::string &Var) -> const std::string * {
+    for (const auto &[Name, Text] : Strings)
+      if (Name == Var)
+        return &Text;
+    return nullptr;
+  };
+  for (const std::string &Line : All) {
+    size_t Length;
+    std::string Name = globalToken(Line, 0, Length);
+    size_t Quote = Line.find(" c\"");
+    if (Name.compare(0, 22, ".offloading.entry_name") == 0 && Quote != std::string::npos) {
+      size_t Close = Line.find('"', Quote + 3);
+      if (Close != std::string::npos)
+        Strings.push_back({Name, decodeIRString(Line.substr(Quote + 3, Close - Quote - 3))});
+    }
+  }
+  // Entries: "{ i64 0, i16 1, i16 <kind>, i32 <flags>, ptr @<address>, ptr @<name var>,
+  // i64 <size>, ...".
+  std::vector<HostVariable> Out;
+  for (const std::string &Line : All) {
+    size_t Length;
+    if (globalToken(Line, 0, Length).compare(0, 18, ".offloading.entry.") != 0)
+      continue;
+    size_t Open = Line.find(" { ");
+    if (Open == std::string::npos)
+      continue;
+    std::vector<std::string> Fields;
+    std::string Field;
+    std::istringstream In(Line.substr(Open + 3));
+    while (std::getline(In, Field, ','))
+      Fields.push_back(Field);
+    if (Fields.size() < 7)
+      continue;
+    auto value = [](const std::string &F) {
+      size_t Space = F.find_last_of(' ');
+      return Space == std::string::npos ? F : F.substr(Space + 1);
+    };
+    std::string NameVar = value(Fields[5]);
+    size_t NameLength;
+    const std::string *Name = stringOf(globalToken(NameVar, 0, NameLength));
+    uint64_t Size = std::strtoull(value(Fields[6]).c_str(), nullptr, 10);
+    if (Name && Size > 0)
+      Out.push_back({*Name, Size});
+  }
+  return Out;
+}
+
+std::vector<std::string> defaultSpaceGlobals(const std::string &IR) {
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    bool HasSpace;
+    if (variableKeyword(Line, HasSpace) == std::string::npos || HasSpace)
+      continue;
+    size_t Length;
+    std::string Name = globalToken(Line, 0, Length);
+    if (Name.compare(0, 5, "llvm.") != 0)
+      Out.push_back(Name);
+  }
+  return Out;
+}
+
+std::string moveToGlobalSpace(const std::string &IR, const std::vector<std::string> &Names) {
+  std::set<std::string> Moved(Names.begin(), Names.end());
+  std::string Out;
+  Out.reserve(IR.size() + IR.size() / 4);
+  bool LineStart = true;
+  for (size_t At = 0; At < IR.size();) {
+    char C = IR[At];
+    if (C == '@') {
+      size_t Length;
+      std::string Name = globalToken(IR, At, Length);
+      if (Length > 0 && Moved.count(Name)) {
+        std::string Token = IR.substr(At, Length);
+        if (LineStart) {
+          // The definition: the address space goes before its keyword.
+          size_t End = IR.find('\n', At);
+          std::string Line = IR.substr(At, End == std::string::npos ? std::string::npos : End - At);
+          size_t OriginalLength = Line.size();
+          bool HasSpace;
+          size_t Keyword = variableKeyword(Line, HasSpace);
+          if (Keyword != std::string::npos && !HasSpace)
+            Line.insert(Keyword, "addrspace(1) ");
+          // Uses inside the definition's initializer are rewritten too.
+          size_t Equals = Line.find(" = ");
+          Out += Line.substr(0, Equals);
+          Out += moveToGlobalSpace(Line.substr(Equals), Names);
+          At += OriginalLength;
+          LineStart = false;
+          continue;
+        }
+        Out += "addrspacecast (ptr addrspace(1) " + Token + " to ptr)";
+        At += Length;
+        LineStart = false;
+        continue;
+      }
+    }
+    Out += C;
+    LineStart = C == '\n';
+    ++At;
+  }
+  return Out;
+}
+
+std::string lowerFloatAtomics(const std::string &IR) {
+  static const std::regex Atomic(
+      R"(^(\s*%[-\w$.]+ = )atomicrmw (?:volatile )?(fadd|fsub|fmin|fmax) ptr(?: addrspace\(([0-9]+)\))? )"
+      R"(([^,]+), (float|double) ([^ ,]+)(?: syncscope\("[^"]*"\))? [a-z_]+(?:, align [0-9]+)?)");
+  std::string Out;
+  Out.reserve(IR.size());
+  std::set<std::string> Declarations;
+  for (const std::string &Line : lines(IR)) {
+    std::smatch M;
+    if (Line.find("atomicrmw") != std::string::npos && std::regex_search(Line, M, Atomic)) {
+      std::string Space = M[3].matched ? M[3].str() : "0";
+      std::string Pointer = Space == "0" ? "ptr" : "ptr addrspace(" + Space + ")";
+      std::string Type = M[5].str();
+      std::string Helper = "@__devrt_atomic_" + M[2].str() + "_" + Type + "_p" + Space;
+      // The runtime is C compiled for SPIR-V: its functions have the spir_func convention.
+      Out += M[1].str() + "call spir_func " + Type + " " + Helper + "(" + Pointer + " " +
+             M[4].str() + ", " + Type + " " + M[6].str() + ")\n";
+      Declarations.insert("declare spir_func " + Type + " " + Helper + "(" + Pointer + ", " +
+                          Type + ")\n");
+      continue;
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  for (const std::string &Declaration : Declarations)
+    Out += Declaration;
+  return Out;
+}
+
+std::string dropFunctionAddressStores(const std::string &IR) {
+  std::vector<std::string> All = lines(IR);
+  std::set<std::string> Functions;
+  for (const std::string &Line : All) {
+    if (Line.compare(0, 7, "define ") != 0 && Line.compare(0, 8, "declare ") != 0)
+      continue;
+    size_t At = Line.find(" @");
+    size_t Length;
+    std::string Name = At == std::string::npos ? std::string() : globalToken(Line, At + 1, Length);
+    if (!Name.empty())
+      Functions.insert(Name);
+  }
+  std::string Out;
+  Out.reserve(IR.size());
+  for (const std::string &Line : All) {
+    size_t Store = Line.find("store ptr @");
+    size_t Length;
+    if (Store != std::string::npos && Line.find_first_not_of(' ') == Store &&
+        Functions.count(globalToken(Line, Store + 10, Length)))
+      continue;
+    Out += Line;
+    Out += '\n';
+  }
+  return Out;
+}
+
+std::string inlineEverything(const std::string &IR) {
+  std::string Out;
+  Out.reserve(IR.size());
+  for (std::string Line : lines(IR)) {
+    if (Line.compare(0, 12, "attributes #") == 0) {
+      size_t Open = Line.find("= { ");
+      if (Open != std::string::npos) {
+        std::istringstream Words(Line.substr(Open + 4));
+        std::string Kept = "alwaysinline";
+        for (std::string Word; Words >> Word;)
+          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}")
+            Kept += " " + Word;
+        Line = Line.substr(0, Open) + "= { " + Kept + " }";
+      }
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  return Out;
+}
+
+std::string offloadTableIR(std::vector<HostVariable> Variables,
+                           const std::vector<std::string> &Defined) {
+  std::set<std::string> Present(Defined.begin(), Defined.end());
+  Variables.erase(std::remove_if(Variables.begin(), Variables.end(),
+                                 [&](const HostVariable &V) { return !Present.count(V.Name); }),
+                  Variables.end());
+  std::sort(Variables.begin(), Variables.end(), [](const HostVariable &A, const HostVariable &B) {
+    return std::strcmp(A.Name.c_str(), B.Name.c_str()) < 0;
+  });
+  // Record: address, name, size, flags, reserved, bytes of the name with its zero (40 bytes).
+  std::string Out = "\n%__omp_offloading_table_entry = type { ptr addrspace(1), ptr addrspace(1), "
+                    "i64, i32, i32, i64 }\n";
+  std::string Records;
+  for (size_t I = 0; I < Variables.size(); ++I) {
+    const HostVariable &V = Variables[I];
+    std::string NameVar = "@__omp_offloading_table_name." + std::to_string(I);
+    Out += NameVar + " = internal addrspace(1) constant [" + std::to_string(V.Name.size() + 1) +
+           " x i8] " + irString(V.Name) + "\n";
+    Records += std::string(I ? ", " : "") + "%__omp_offloading_table_entry { ptr addrspace(1) " +
+               irName(V.Name) + ", ptr addrspace(1) " + NameVar + ", i64 " +
+               std::to_string(V.Size) + ", i32 0, i32 0, i64 " +
+               std::to_string(V.Name.size() + 1) + " }";
+  }
+  Out += "@__omp_offloading_entries_table = addrspace(1) global [" +
+         std::to_string(Variables.size()) + " x %__omp_offloading_table_entry] [" + Records +
+         "]\n";
+  Out += "@__omp_offloading_entries_table_size = addrspace(1) global i64 " +
+         std::to_string(Variables.size() * 40) + "\n";
+  return Out;
+}
