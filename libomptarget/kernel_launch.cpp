@@ -57,6 +57,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     }
     void *Entry = regionEntry(*State, HostPtr);
     if (!Entry) {
+      hostMessage("%s: device %d has no kernel for the region; it runs on the host\n",
+                  describeConstruct(Construct, Loc).c_str(), Device);
       offloadFailed(Construct, Loc, Call, "the device image holds no kernel for the region");
       return 1;
     }
@@ -102,6 +104,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     Guard.unlock();
     freePrivateBuffers(Ops, Region);
     if (Rc != 0) {
+      hostMessage("%s: the kernel failed on device %d; the region runs on the host\n",
+                  describeConstruct(Construct, Loc).c_str(), Device);
       offloadFailed(Construct, Loc, Call, "the kernel launch failed");
       return 1;
     }
