@@ -138,8 +138,7 @@ DeviceState *readyDevice(int32_t DeviceId, std::unique_lock<std::mutex> &Guard) 
     RegisteredImage &Image = S.Images[Device.ImagesLoaded];
     TargetTable *Table = nullptr;
     if (!S.Plugin.is_valid_binary(&Image.Image)) {
-      hostMessage("the plugin cannot use image %zu for device %d\n", Device.ImagesLoaded,
-                  DeviceId);
+      hostMessage("the plugin cannot use image %zu for device %d\n", Device.ImagesLoaded, DeviceId);
     } else if (!(Table = S.Plugin.load_binary(DeviceId, &Image.Image))) {
       hostMessage("loading image %zu on device %d failed\n", Device.ImagesLoaded, DeviceId);
     } else {

@@ -25,8 +25,8 @@ struct DeviceState {
   std::mutex Lock; // guards everything below; held over a construct's mapping and copies
   bool Ready = false;
   bool Failed = false;
-  size_t ImagesLoaded = 0;                 // a prefix of RuntimeState::Images
-  std::vector<TargetTable *> Tables;       // per loaded image
+  size_t ImagesLoaded = 0;           // a prefix of RuntimeState::Images
+  std::vector<TargetTable *> Tables; // per loaded image
   MappingTable Mappings;
 };
 
