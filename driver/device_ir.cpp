@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 #include <set>
+#include <unordered_map>
 #include <sstream>
 
 namespace {
@@ -109,7 +110,7 @@ size_t variableKeyword(const std::string &Line, bool &HasSpace) {
 
 } // namespace
 
-std::vector<HostVariable> hostVariables(const std::string &HostIR) {
+std::vector<HostEntry> hostEntries(const std::string &HostIR) {
   // Entry names first: "@<name var> = ... c"<text>\00"".
   std::vector<std::pair<std::string, std::string>> Strings;
   std::vector<std::string> All = lines(HostIR);
@@ -131,7 +132,7 @@ std::vector<HostVariable> hostVariables(const std::string &HostIR) {
   }
   // Entries: "{ i64 0, i16 1, i16 <kind>, i32 <flags>, ptr @<address>, ptr @<name var>,
   // i64 <size>, ...".
-  std::vector<HostVariable> Out;
+  std::vector<HostEntry> Out;
   for (const std::string &Line : All) {
     size_t Length;
     if (globalToken(Line, 0, Length).compare(0, 18, ".offloading.entry.") != 0)
@@ -154,8 +155,9 @@ std::vector<HostVariable> hostVariables(const std::string &HostIR) {
     size_t NameLength;
     const std::string *Name = stringOf(globalToken(NameVar, 0, NameLength));
     uint64_t Size = std::strtoull(value(Fields[6]).c_str(), nullptr, 10);
-    if (Name && Size > 0)
-      Out.push_back({*Name, Size});
+    if (Name)
+      Out.push_back({*Name, Size,
+                     static_cast<uint32_t>(std::strtoul(value(Fields[3]).c_str(), nullptr, 10))});
   }
   return Out;
 }
@@ -245,6 +247,62 @@ std::string lowerFloatAtomics(const std::string &IR) {
   return Out;
 }
 
+std::string bindTaskEntries(const std::string &IR) {
+  static const std::regex Alloc(R"(^\s*(%[-\w$.]+) = .*call .*@__kmpc_omp_task_alloc\(.*, ptr (@[^ ,)]+)\))");
+  static const std::regex Start(
+      R"(@__kmpc_omp_task(_with_deps)?\(ptr ([^,]+), i32 ([^,]+), ptr (%[-\w$.]+)([,)]))");
+  std::unordered_map<std::string, std::string> Entries; // task value -> entry, per function
+  std::string Out;
+  Out.reserve(IR.size());
+  bool Used[2] = {false, false};
+  for (const std::string &Line : lines(IR)) {
+    if (Line.compare(0, 7, "define ") == 0)
+      Entries.clear();
+    std::smatch M;
+    if (Line.find("__kmpc_omp_task_alloc(") != std::string::npos &&
+        std::regex_search(Line, M, Alloc)) {
+      Entries[M[1].str()] = M[2].str();
+    } else if (Line.find("@__kmpc_omp_task") != std::string::npos &&
+               std::regex_search(Line, M, Start)) {
+      auto Entry = Entries.find(M[4].str());
+      if (Entry != Entries.end()) {
+        bool Deps = M[1].matched;
+        Used[Deps] = true;
+        // The entry goes last: the call's closing parenthesis is the last one on the line.
+        const std::string Old = Deps ? "@__kmpc_omp_task_with_deps" : "@__kmpc_omp_task";
+        size_t Name = M.position(0), NameLength = Old.size();
+        std::string Call = Line.substr(0, Name) +
+                           (Deps ? "@__devrt_omp_task_with_deps_entry" : "@__devrt_omp_task_entry") +
+                           Line.substr(Name + NameLength);
+        size_t Close = Call.rfind(')');
+        Call.insert(Close, ", ptr " + Entry->second);
+        Out += Call + "\n";
+        continue;
+      }
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  if (Used[0])
+    Out += "declare i32 @__devrt_omp_task_entry(ptr, i32, ptr, ptr)\n";
+  if (Used[1])
+    Out += "declare i32 @__devrt_omp_task_with_deps_entry(ptr, i32, ptr, i32, ptr, i32, ptr, ptr)\n";
+  return Out;
+}
+
+std::string unifyCallingConventions(const std::string &IR) {
+  static const std::string Token = " spir_func ";
+  std::string Out;
+  Out.reserve(IR.size());
+  size_t At = 0;
+  for (size_t Found; (Found = IR.find(Token, At)) != std::string::npos; At = Found + Token.size()) {
+    Out.append(IR, At, Found - At);
+    Out += ' ';
+  }
+  Out.append(IR, At, std::string::npos);
+  return Out;
+}
+
 std::string dropFunctionAddressStores(const std::string &IR) {
   std::vector<std::string> All = lines(IR);
   std::set<std::string> Functions;
@@ -292,33 +350,41 @@ std::string inlineEverything(const std::string &IR) {
   return Out;
 }
 
-std::string offloadTableIR(std::vector<HostVariable> Variables,
-                           const std::vector<std::string> &Defined) {
+std::string offloadTableIR(std::vector<HostEntry> Entries, const std::vector<std::string> &Defined) {
+  constexpr uint32_t kFunctionFlag = 0x8;
   std::set<std::string> Present(Defined.begin(), Defined.end());
-  Variables.erase(std::remove_if(Variables.begin(), Variables.end(),
-                                 [&](const HostVariable &V) { return !Present.count(V.Name); }),
-                  Variables.end());
-  std::sort(Variables.begin(), Variables.end(), [](const HostVariable &A, const HostVariable &B) {
+  std::vector<HostEntry> Variables;
+  for (const HostEntry &E : Entries)
+    if (E.Size > 0 ? Present.count(E.Name) > 0 : !(E.Flags & kFunctionFlag))
+      Variables.push_back(E);
+  std::sort(Variables.begin(), Variables.end(), [](const HostEntry &A, const HostEntry &B) {
     return std::strcmp(A.Name.c_str(), B.Name.c_str()) < 0;
   });
   // Record: address, name, size, flags, reserved, bytes of the name with its zero (40 bytes).
-  std::string Out = "\n%__omp_offloading_table_entry = type { ptr addrspace(1), ptr addrspace(1), "
-                    "i64, i32, i32, i64 }\n";
-  std::string Records;
+  // Each record has a type of its own and the table is a structure of them: SPIR-V types
+  // pointers by what they point at, so records pointing at different variables differ in type
+  // and cannot be elements of one array.
+  std::string Out, Types, Records;
   for (size_t I = 0; I < Variables.size(); ++I) {
-    const HostVariable &V = Variables[I];
-    std::string NameVar = "@__omp_offloading_table_name." + std::to_string(I);
+    const HostEntry &V = Variables[I];
+    std::string Index = std::to_string(I);
+    std::string Type = "%__omp_offloading_table_entry." + Index;
+    std::string NameVar = "@__omp_offloading_table_name." + Index;
+    Types += Type + " = type { ptr addrspace(1), ptr addrspace(1), i64, i32, i32, i64 }\n";
     Out += NameVar + " = internal addrspace(1) constant [" + std::to_string(V.Name.size() + 1) +
            " x i8] " + irString(V.Name) + "\n";
-    Records += std::string(I ? ", " : "") + "%__omp_offloading_table_entry { ptr addrspace(1) " +
-               irName(V.Name) + ", ptr addrspace(1) " + NameVar + ", i64 " +
-               std::to_string(V.Size) + ", i32 0, i32 0, i64 " +
-               std::to_string(V.Name.size() + 1) + " }";
+    std::string Address = V.Size > 0 ? irName(V.Name) : std::string("null");
+    Records += std::string(I ? ", " : "") + Type + " { ptr addrspace(1) " + Address +
+               ", ptr addrspace(1) " + NameVar + ", i64 " + std::to_string(V.Size) +
+               ", i32 0, i32 0, i64 " + std::to_string(V.Name.size() + 1) + " }";
   }
-  Out += "@__omp_offloading_entries_table = addrspace(1) global [" +
-         std::to_string(Variables.size()) + " x %__omp_offloading_table_entry] [" + Records +
-         "]\n";
+  std::string TableType = "{ ";
+  for (size_t I = 0; I < Variables.size(); ++I)
+    TableType += std::string(I ? ", " : "") + "%__omp_offloading_table_entry." + std::to_string(I);
+  TableType += " }";
+  Out = "\n" + Types + Out + "@__omp_offloading_entries_table = addrspace(1) global " + TableType +
+        " { " + Records + " }, align 8\n";
   Out += "@__omp_offloading_entries_table_size = addrspace(1) global i64 " +
-         std::to_string(Variables.size() * 40) + "\n";
+         std::to_string(Variables.size() * 40) + ", align 8\n";
   return Out;
 }

@@ -10,14 +10,16 @@
 #include <string>
 #include <vector>
 
-// A variable entry of the host program (from the host IR's offload entries).
-struct HostVariable {
+// An offload entry of the host program (from the host IR): a declare-target variable (Size
+// non-zero), a target region, or a function (Flags 0x8).
+struct HostEntry {
   std::string Name;
   uint64_t Size = 0;
+  uint32_t Flags = 0;
 };
 
-// The declare-target variables (entries of non-zero size) the host IR registers, in its order.
-std::vector<HostVariable> hostVariables(const std::string &HostIR);
+// The entries the host IR registers, in its order.
+std::vector<HostEntry> hostEntries(const std::string &HostIR);
 
 // Names of the global variables IR defines or declares in the default address space (compiler
 // variables "llvm.*" excepted).
@@ -30,6 +32,17 @@ std::string moveToGlobalSpace(const std::string &IR, const std::vector<std::stri
 // runtime's compare-and-swap loop for it ("__devrt_atomic_<op>_<type>_p<address space>").
 std::string lowerFloatAtomics(const std::string &IR);
 
+// IR in which the tasks created by __kmpc_omp_task_alloc with a known entry are started through
+// __devrt_omp_task[_with_deps]_entry, which take the entry as an argument: the call becomes
+// direct where the runtime is inlined, instead of going through the task record in memory.
+std::string bindTaskEntries(const std::string &IR);
+
+// IR with every function and call in the default calling convention. clang-22's SPIR-V device
+// code mixes spir_func and the default convention between callers and callees (task and
+// outlined functions, the runtime's entry points); a mismatched call is undefined and the
+// optimiser deletes it. SPIR-V has no calling conventions: all are one here.
+std::string unifyCallingConventions(const std::string &IR);
+
 // IR without stores of function addresses, which SPIR-V cannot express. The device runtime's
 // task records keep their entry function so; once inlined, the call through it is direct and the
 // store has no reader left. A load that still needs one stays an indirect call, which the SPIR-V
@@ -41,7 +54,7 @@ std::string dropFunctionAddressStores(const std::string &IR);
 // must end up inside its kernels.
 std::string inlineEverything(const std::string &IR);
 
-// IR text defining the device offload table for the variables among Variables that the device IR
-// defines (Defined), sorted by name; variables are referenced in address space 1.
-std::string offloadTableIR(std::vector<HostVariable> Variables,
-                           const std::vector<std::string> &Defined);
+// IR text defining the device offload table, sorted by name: the variables among Entries that the
+// device IR defines (Defined; referenced in address space 1) and the target regions (no
+// address). Functions are left out: SPIR-V cannot hold their addresses.
+std::string offloadTableIR(std::vector<HostEntry> Entries, const std::vector<std::string> &Defined);
