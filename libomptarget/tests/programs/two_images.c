@@ -1,5 +1,5 @@
-// A program and a shared library each register an image; regions of both run, the library's
-// with data the program mapped.
+// A program and a shared library each register an image; regions of both run on one device,
+// with the program's data staying mapped across the library's region.
 #include "check.h"
 
 int libraryRegion(int X, int *OnDevice);
