@@ -6,6 +6,7 @@
 #include <cstring>
 #include <regex>
 #include <set>
+#include <unordered_map>
 #include <sstream>
 
 namespace {
@@ -243,6 +244,62 @@ std::string lowerFloatAtomics(const std::string &IR) {
   }
   for (const std::string &Declaration : Declarations)
     Out += Declaration;
+  return Out;
+}
+
+std::string bindTaskEntries(const std::string &IR) {
+  static const std::regex Alloc(R"(^\s*(%[-\w$.]+) = .*call .*@__kmpc_omp_task_alloc\(.*, ptr (@[^ ,)]+)\))");
+  static const std::regex Start(
+      R"(@__kmpc_omp_task(_with_deps)?\(ptr ([^,]+), i32 ([^,]+), ptr (%[-\w$.]+)([,)]))");
+  std::unordered_map<std::string, std::string> Entries; // task value -> entry, per function
+  std::string Out;
+  Out.reserve(IR.size());
+  bool Used[2] = {false, false};
+  for (const std::string &Line : lines(IR)) {
+    if (Line.compare(0, 7, "define ") == 0)
+      Entries.clear();
+    std::smatch M;
+    if (Line.find("__kmpc_omp_task_alloc(") != std::string::npos &&
+        std::regex_search(Line, M, Alloc)) {
+      Entries[M[1].str()] = M[2].str();
+    } else if (Line.find("@__kmpc_omp_task") != std::string::npos &&
+               std::regex_search(Line, M, Start)) {
+      auto Entry = Entries.find(M[4].str());
+      if (Entry != Entries.end()) {
+        bool Deps = M[1].matched;
+        Used[Deps] = true;
+        // The entry goes last: the call's closing parenthesis is the last one on the line.
+        const std::string Old = Deps ? "@__kmpc_omp_task_with_deps" : "@__kmpc_omp_task";
+        size_t Name = M.position(0), NameLength = Old.size();
+        std::string Call = Line.substr(0, Name) +
+                           (Deps ? "@__devrt_omp_task_with_deps_entry" : "@__devrt_omp_task_entry") +
+                           Line.substr(Name + NameLength);
+        size_t Close = Call.rfind(')');
+        Call.insert(Close, ", ptr " + Entry->second);
+        Out += Call + "\n";
+        continue;
+      }
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  if (Used[0])
+    Out += "declare i32 @__devrt_omp_task_entry(ptr, i32, ptr, ptr)\n";
+  if (Used[1])
+    Out += "declare i32 @__devrt_omp_task_with_deps_entry(ptr, i32, ptr, i32, ptr, i32, ptr, ptr)\n";
+  return Out;
+}
+
+std::string unifyCallingConventions(const std::string &IR) {
+  static const std::string Token = " spir_func ";
+  std::string Out;
+  Out.reserve(IR.size());
+  size_t At = 0;
+  for (size_t Found; (Found = IR.find(Token, At)) != std::string::npos; At = Found + Token.size()) {
+    Out.append(IR, At, Found - At);
+    Out += ' ';
+  }
+  Out.append(IR, At, std::string::npos);
   return Out;
 }
 

@@ -32,6 +32,17 @@ std::string moveToGlobalSpace(const std::string &IR, const std::vector<std::stri
 // runtime's compare-and-swap loop for it ("__devrt_atomic_<op>_<type>_p<address space>").
 std::string lowerFloatAtomics(const std::string &IR);
 
+// IR in which the tasks created by __kmpc_omp_task_alloc with a known entry are started through
+// __devrt_omp_task[_with_deps]_entry, which take the entry as an argument: the call becomes
+// direct where the runtime is inlined, instead of going through the task record in memory.
+std::string bindTaskEntries(const std::string &IR);
+
+// IR with every function and call in the default calling convention. clang-22's SPIR-V device
+// code mixes spir_func and the default convention between callers and callees (task and
+// outlined functions, the runtime's entry points); a mismatched call is undefined and the
+// optimiser deletes it. SPIR-V has no calling conventions: all are one here.
+std::string unifyCallingConventions(const std::string &IR);
+
 // IR without stores of function addresses, which SPIR-V cannot express. The device runtime's
 // task records keep their entry function so; once inlined, the call through it is direct and the
 // store has no reader left. A load that still needs one stays an indirect call, which the SPIR-V

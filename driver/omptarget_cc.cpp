@@ -110,17 +110,11 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
                                       HostIR}),
                           T.Verbose))
     return Rc;
-  // Device IR, optimised with the runtime linked in (clang's device code only works optimised),
-  // without the OpenMP optimisations: they guess the callee of the runtime's calls through
-  // function pointers among the known regions (comparisons of function addresses, which SPIR-V
-  // cannot express, where inlining gives direct calls), and they take team queries such as
-  // omp_get_num_threads as constant within a function, which regions inlined into their kernels
-  // are not.
+  // Device IR as the front end writes it; the runtime is linked in after the rewrites below.
   std::string DeviceIR = Stem + ".device.ll";
-  if (int Rc = runCommand(join(Base, {"--offload-device-only", "-O2", "-S", "-emit-llvm",
-                                      "-mllvm", "-openmp-opt-disable",
-                                      "--libomptarget-spirv-bc-path=" + T.Runtime, Source, "-o",
-                                      DeviceIR}),
+  if (int Rc = runCommand(join(Base, {"--offload-device-only", "-O2", "-Xclang",
+                                      "-disable-llvm-passes", "-nogpulib", "-S", "-emit-llvm",
+                                      Source, "-o", DeviceIR}),
                           T.Verbose))
     return Rc;
   std::string Host, Device;
@@ -129,7 +123,7 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     return 1;
   }
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
-  std::string Fixed = inlineEverything(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
+  std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   // The table only where the program has variables: with several sources, one file's table is
   // the one the plugin finds.
   std::vector<HostEntry> Entries = hostEntries(Host);
@@ -138,16 +132,31 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     HasVariables |= E.Size > 0;
   if (HasVariables)
     Fixed += offloadTableIR(Entries, Moved);
-  std::string FixedIR = Stem + ".device.fixed.ll", DeviceObject = Stem + ".device.o";
+  std::string FixedIR = Stem + ".device.fixed.ll", LinkedIR = Stem + ".device.linked.ll";
   if (!writeFile(FixedIR, Fixed)) {
     std::fprintf(stderr, "omptarget-cc: cannot write %s\n", FixedIR.c_str());
     return 1;
   }
-  // Optimised again with the runtime, which provides what the rewrites call.
+  // The runtime's functions the program uses, made internal to it.
+  if (int Rc = runCommand({T.LLVMBin + "/llvm-link", "--only-needed", "--internalize", "-S",
+                           FixedIR, T.Runtime, "-o", LinkedIR},
+                          T.Verbose))
+    return Rc;
+  std::string Linked;
+  std::string UnifiedIR = Stem + ".device.unified.ll", DeviceObject = Stem + ".device.o";
+  if (!readFile(LinkedIR, Linked) ||
+      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(Linked)))) {
+    std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
+    return 1;
+  }
+  // Optimised (device code only works optimised) without the OpenMP optimisations: they guess
+  // the callee of the runtime's calls through function pointers among the known regions
+  // (comparisons of function addresses, which SPIR-V cannot express, where inlining gives direct
+  // calls), and take team queries such as omp_get_num_threads as constant within a function,
+  // which regions inlined into their kernels are not.
   std::string OptimisedIR = Stem + ".device.opt.ll", FinalIR = Stem + ".device.final.ll";
   if (int Rc = runCommand({T.Clang, "--target=spirv64", "-O2", "-mllvm", "-openmp-opt-disable",
-                           "-S", "-emit-llvm", "-x", "ir", FixedIR, "-Xclang",
-                           "-mlink-builtin-bitcode", "-Xclang", T.Runtime, "-o", OptimisedIR},
+                           "-S", "-emit-llvm", "-x", "ir", UnifiedIR, "-o", OptimisedIR},
                           T.Verbose))
     return Rc;
   std::string Optimised;

@@ -58,8 +58,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
       offloadFailed(Construct, Loc, Call, "the device could not be made ready");
       return 1;
     }
-    void *Entry = regionEntry(*State, HostPtr);
-    if (!Entry) {
+    RegionKernel Kernel = regionKernel(*State, HostPtr);
+    if (!Kernel.Entry) {
       hostMessage("%s: device %d has no kernel for the region; it runs on the host\n",
                   describeConstruct(Construct, Loc).c_str(), Device);
       offloadFailed(Construct, Loc, Call, "the device image holds no kernel for the region");
@@ -82,12 +82,20 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
 
     std::vector<void *> Values;
     std::vector<ptrdiff_t> Offsets;
-    // Literals go through the plugin's pointer call too: a literal may be a device pointer
-    // (is_device_ptr) whose parameter is a global pointer, which OpenCL sets only that way, and the
-    // compiler's other literals are 64-bit parameters that receive the same 8 bytes.
+    // A literal is a value, or a device pointer (is_device_ptr): the same map type. OpenCL sets a
+    // pointer parameter only through the plugin's pointer call, a value parameter only as a value.
     for (const KernelArgument &A : Region.Args) {
+      bool Literal = A.Offset == INT64_MAX;
+      size_t Index = Values.size();
+      bool ToPointer = Literal && Kernel.PointerParams && Index < Kernel.PointerParams->size() &&
+                       (*Kernel.PointerParams)[Index];
+      HOST_DP("Argument %zu: %s 0x%llx, offset %lld\n", Index,
+              !Literal    ? "device address"
+              : ToPointer ? "pointer literal"
+                          : "literal",
+              (unsigned long long)(uintptr_t)A.Value, (long long)(Literal ? 0 : A.Offset));
       Values.push_back(A.Value);
-      Offsets.push_back(A.Offset == INT64_MAX ? 0 : A.Offset);
+      Offsets.push_back(ToPointer ? 0 : A.Offset);
     }
     int32_t Teams = teamsFor(NumTeams != 0 ? NumTeams : static_cast<int32_t>(Args->NumTeams[0]));
     int32_t Threads = ThreadLimit > 0 ? ThreadLimit : static_cast<int32_t>(Args->ThreadLimit[0]);
@@ -100,8 +108,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
             (unsigned long long)(uintptr_t)HostPtr, Device, Values.size(), Teams, Threads,
             (unsigned long long)Args->Tripcount);
     int32_t Rc = runtimeState().Plugin.run_target_team_nd_region(
-        Device, Entry, Values.data(), Offsets.data(), static_cast<int32_t>(Values.size()), Teams,
-        Threads, UseLoop ? &Loop : nullptr);
+        Device, Kernel.Entry, Values.data(), Offsets.data(), static_cast<int32_t>(Values.size()),
+        Teams, Threads, UseLoop ? &Loop : nullptr);
 
     Guard.lock();
     int32_t EndRc = mapEnd(State->Mappings, Ops, List, RefKind::Structured);

@@ -25,7 +25,7 @@ EXPORT void __tgt_register_lib(CompilerBinaryDesc *Desc) {
       std::lock_guard<std::mutex> RegionsGuard(S.RegionsLock);
       for (size_t E = 0; E < Image.Entries.size(); ++E)
         if (isRegionEntry(Image.Entries[E]) && Image.Entries[E].address)
-          S.Regions[Image.Entries[E].address] = {ImageIndex, E};
+          S.Regions[Image.Entries[E].address] = {ImageIndex, E, &Image};
       HOST_DP("Registered image %zu: %zu bytes, %zu entries\n", ImageIndex,
               static_cast<size_t>(static_cast<char *>(Source.ImageEnd) -
                                   static_cast<char *>(Source.ImageStart)),

@@ -72,11 +72,34 @@ INLINED_ENTRY void *__kmpc_omp_task_alloc(void *Ident, int32_t Gtid, int32_t Fla
   return Task;
 }
 
-INLINED_ENTRY int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
-  (void)Ident;
-  __devrt_call_task(((TaskRecord *)Task)->Entry, Gtid, Task);
+INLINED_ENTRY INLINE void runTask(int32_t Gtid, void *Task, void *Entry) {
+  __devrt_call_task(Entry, Gtid, Task);
   uint64_t *Block = (uint64_t *)Task - 1;
   devrtSharedFree(Block, Block[0]);
+}
+
+// omptarget-cc passes the entry the task was made with, so that the call is direct; through the
+// record it would be a call through a pointer, which SPIR-V cannot hold.
+int32_t __devrt_omp_task_entry(void *Ident, int32_t Gtid, void *Task, void *Entry) {
+  (void)Ident;
+  runTask(Gtid, Task, Entry);
+  return 0;
+}
+int32_t __devrt_omp_task_with_deps_entry(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,
+                                         void *Deps, int32_t NNoAlias, void *NoAlias,
+                                         void *Entry) {
+  (void)Ident;
+  (void)NDeps;
+  (void)Deps;
+  (void)NNoAlias;
+  (void)NoAlias;
+  runTask(Gtid, Task, Entry);
+  return 0;
+}
+
+int32_t __kmpc_omp_task(void *Ident, int32_t Gtid, void *Task) {
+  (void)Ident;
+  runTask(Gtid, Task, ((TaskRecord *)Task)->Entry);
   return 0;
 }
 INLINED_ENTRY int32_t __kmpc_omp_task_with_deps(void *Ident, int32_t Gtid, void *Task, int32_t NDeps,

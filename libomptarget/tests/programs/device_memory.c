@@ -14,9 +14,14 @@ int main(void) {
   int *D = omp_target_alloc(N * sizeof(int), Dev);
   CHECK(D != NULL);
   CHECK(!omp_target_is_present(D, Dev)); // device memory is not a mapping
-#pragma omp target is_device_ptr(D)
-  for (int I = 0; I < N; ++I)
-    D[I] = I * I;
+  int Initial = 1, Scale = 1; // a value and a device pointer, both passed as literals
+#pragma omp target is_device_ptr(D) firstprivate(Scale) map(from : Initial)
+  {
+    for (int I = 0; I < N; ++I)
+      D[I] = Scale * I * I;
+    Initial = omp_is_initial_device();
+  }
+  CHECK(Initial == 0);
   int H[N];
   memset(H, 0, sizeof(H));
   CHECK(omp_target_memcpy(H + 1, D, 4 * sizeof(int), 0, 2 * sizeof(int), Host, Dev) == 0);

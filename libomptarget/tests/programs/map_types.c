@@ -34,12 +34,14 @@ int main(void) {
   int X = 4;
   double Y = 0.5;
   double Out = 0;
-#pragma omp target firstprivate(X, Y) map(from : Out)
+  int Initial = 1;
+#pragma omp target firstprivate(X, Y) map(from : Out, Initial)
   {
     Out = X + Y;
     X = 100;
+    Initial = omp_is_initial_device();
   }
-  CHECK(Out == 4.5 && X == 4);
+  CHECK(Out == 4.5 && X == 4 && Initial == 0);
 
   // A struct mapped whole and its pointer's pointee: the device sees the device copy through
   // the attached pointer; the host keeps its own pointer.
