@@ -85,7 +85,7 @@ define void @__kmpc_kernel_end_parallel() alwaysinline {
 # zero-initialised). Their C declarations (devrt.h) check they fit.
 string(APPEND ll [=[
 
-@devrtTeam = addrspace(3) global [64 x i8] undef, align 8
+@devrtTeam = addrspace(3) global [128 x i8] undef, align 8
 @devrtLevel = addrspace(3) global [4096 x i8] undef, align 8
 @devrtSharedStack = addrspace(3) global [16384 x i8] undef, align 8
 @devrtExchange = addrspace(3) global [4096 x i64] undef, align 8

@@ -329,6 +329,43 @@ std::string dropFunctionAddressStores(const std::string &IR) {
   return Out;
 }
 
+std::string lowerOverflowIntrinsics(const std::string &IR) {
+  static const std::regex Declaration(
+      R"(^declare .*@llvm\.([us])(add|sub)\.with\.overflow\.(i[0-9]+)\()");
+  std::string Out;
+  Out.reserve(IR.size());
+  std::string Definitions;
+  for (const std::string &Line : lines(IR)) {
+    std::smatch M;
+    if (Line.compare(0, 8, "declare ") == 0 && std::regex_search(Line, M, Declaration)) {
+      std::string Sign = M[1].str(), Op = M[2].str(), T = M[3].str();
+      std::string Result = "{ " + T + ", i1 }";
+      std::string Name = "@__devrt." + Sign + Op + ".with.overflow." + T;
+      std::string Body = "  %s = " + Op + " " + T + " %a, %b\n";
+      if (Sign == "u") {
+        Body += Op == "add" ? "  %c = icmp ult " + T + " %s, %a\n"
+                            : "  %c = icmp ult " + T + " %a, %b\n";
+      } else {
+        // Signed overflow: the result's sign differs from what the operands' signs demand.
+        Body += Op == "add" ? "  %x = xor " + T + " %a, %s\n  %y = xor " + T + " %b, %s\n"
+                            : "  %x = xor " + T + " %a, %b\n  %y = xor " + T + " %a, %s\n";
+        Body += "  %z = and " + T + " %x, %y\n  %c = icmp slt " + T + " %z, 0\n";
+      }
+      Body += "  %r0 = insertvalue " + Result + " poison, " + T + " %s, 0\n";
+      Body += "  %r = insertvalue " + Result + " %r0, i1 %c, 1\n  ret " + Result + " %r\n";
+      Definitions += "define internal " + Result + " " + Name + "(" + T + " %a, " + T +
+                     " %b) {\n" + Body + "}\n";
+      continue;
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  if (Definitions.empty())
+    return IR;
+  static const std::regex Use(R"(@llvm\.([us](?:add|sub))\.with\.overflow\.(i[0-9]+)\()");
+  return std::regex_replace(Out, Use, "@__devrt.$1.with.overflow.$2(") + Definitions;
+}
+
 std::string inlineEverything(const std::string &IR) {
   std::string Out;
   Out.reserve(IR.size());

@@ -49,6 +49,11 @@ std::string unifyCallingConventions(const std::string &IR);
 // backend refuses.
 std::string dropFunctionAddressStores(const std::string &IR);
 
+// IR with the add and subtract with overflow intrinsics (which the optimiser forms, and which
+// become SPIR-V instructions the translator cannot read) replaced by functions computing the
+// same with plain arithmetic and comparisons.
+std::string lowerOverflowIntrinsics(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
 // must end up inside its kernels.

@@ -161,13 +161,15 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     return Rc;
   std::string Optimised;
   if (!readFile(OptimisedIR, Optimised) ||
-      !writeFile(FinalIR, dropFunctionAddressStores(Optimised))) {
+      !writeFile(FinalIR, lowerOverflowIntrinsics(dropFunctionAddressStores(Optimised)))) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", OptimisedIR.c_str());
     return 1;
   }
-  // SPIR-V code generation only.
+  // SPIR-V code generation only, without its IR preparation, which forms add-with-carry
+  // instructions the translator cannot read.
   if (int Rc = runCommand({T.Clang, "--target=spirv64", "-O2", "-Xclang", "-disable-llvm-passes",
-                           "-c", "-x", "ir", FinalIR, "-o", DeviceObject},
+                           "-mllvm", "-disable-cgp", "-c", "-x", "ir", FinalIR, "-o",
+                           DeviceObject},
                           T.Verbose))
     return Rc;
   std::string Package = Stem + ".offload";

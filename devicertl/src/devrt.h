@@ -63,11 +63,15 @@ typedef struct {
   uint32_t SharedTop; // bytes of SharedStack in use
   uint32_t SharedLock;
   void *SharedArgs;   // the argument list of the parallel region being run
+  // The dynamically scheduled loop the team runs: its bounds, step and chunk, and the next chunk
+  // to hand out.
+  int64_t DispatchLower, DispatchUpper, DispatchIncr, DispatchChunk;
+  uint64_t DispatchNext;
 } TeamState;
 
 // Work-group local variables (defined in calls.ll, with these sizes).
 extern LOCAL TeamState devrtTeam;
-_Static_assert(sizeof(TeamState) <= 64, "calls.ll gives the team state 64 bytes");
+_Static_assert(sizeof(TeamState) <= 128, "calls.ll gives the team state 128 bytes");
 // Per work-item nesting depth of parallel regions.
 extern LOCAL uint8_t devrtLevel[DEVRT_MAX_THREADS];
 // The team's shared stack.

@@ -87,6 +87,25 @@ int main(void) {
   CHECK_INT(misses(all), 0);
   CHECK_INT(Last, N - 1);
 
+  // Dynamic and guided schedules hand out every iteration once, also in a loop with nowait
+  // followed by another one.
+  clear();
+#pragma omp target parallel map(tofrom : Count)
+  {
+#pragma omp for schedule(dynamic, 5) nowait
+    for (int I = 0; I < N / 2; ++I)
+      Count[I] += 1;
+#pragma omp for schedule(guided)
+    for (unsigned I = N / 2; I < N; ++I)
+      Count[I] += 1;
+  }
+  CHECK_INT(misses(all), 0);
+  clear();
+#pragma omp target teams distribute parallel for map(tofrom : Count) schedule(dynamic)
+  for (long long I = 0; I < N; ++I)
+    Count[I] += 1;
+  CHECK_INT(misses(all), 0);
+
   // Which thread runs which chunk: schedule(static, 2) over 4 x threads iterations.
   int Owner[64];
   int Threads = 0;
