@@ -15,6 +15,9 @@ export LIBOMPTARGET_DEVICETYPE=${LIBOMPTARGET_DEVICETYPE:-cpu}
 failed=0
 if [ -d build/bin/examples ]; then
   echo "== OpenMP examples, built with build/bin/omptarget-cc, on the CPU device"
+  # Offloading is mandatory: an example that cannot run on the device fails instead of quietly
+  # running on the host.
+  export OMP_TARGET_OFFLOAD=${OMP_TARGET_OFFLOAD:-MANDATORY}
   runs=(saxpy heat dot_norm matmul declare_target nowait springs "two-devices heat")
   for run in "${runs[@]}"; do
     program=${run##* }
