@@ -52,6 +52,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     int32_t Device = selectDevice(DeviceId, Construct, Loc, Call);
     if (Device < 0)
       return 1;
+    // Declared before the lock: its end callback comes after the lock is released.
+    ToolRegionScope ToolRegion;
     std::unique_lock<std::mutex> Guard;
     DeviceState *State = readyDevice(Device, Guard);
     if (!State) {
@@ -65,7 +67,6 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
       offloadFailed(Construct, Loc, Call, "the device image holds no kernel for the region");
       return 1;
     }
-    ToolRegionScope ToolRegion(Device, CodeAddress, HostPtr);
     ExpandedMapList Expanded;
     MapList List = expandMappers({static_cast<int32_t>(Args->NumArgs), Args->ArgBasePtrs,
                                   Args->ArgPtrs, Args->ArgSizes, Args->ArgTypes, Args->ArgNames},
@@ -79,6 +80,7 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
       return 1;
     }
     Guard.unlock();
+    ToolRegion.begin(Device, CodeAddress, HostPtr);
 
     std::vector<void *> Values;
     std::vector<ptrdiff_t> Offsets;

@@ -80,7 +80,7 @@ void offerTool(HostPlugin &Plugin) {
   Plugin.init_ompt(C.Connected ? &C.State : nullptr);
 }
 
-ToolRegionScope::ToolRegionScope(int32_t DeviceId, const void *Address, const void *HostRegion) {
+void ToolRegionScope::begin(int32_t DeviceId, const void *Address, const void *HostRegion) {
   ToolConnection &C = connection();
   if (!C.Connected)
     return;

@@ -16,17 +16,19 @@
 // initialisation already asks for the number of devices. The caller holds the runtime's lock.
 void offerTool(HostPlugin &Plugin);
 
-// One target region as the tool sees it: the target callback at its start and at its end.
+// One target region as the tool sees it: the target callback at its start and at its end. Both
+// are made with no lock of this runtime held, so that the tool may call the device routines.
 struct ToolRegionScope {
   bool On = false;
   int32_t Device = 0;
   uint64_t TargetId = 0;
   const void *CodeAddress = nullptr;
 
+  ToolRegionScope() = default;
   // Names the region's call site with the kernel of HostRegion, gives the calling thread a new
   // target id and calls the tool's target callback with the begin endpoint.
-  ToolRegionScope(int32_t Device, const void *CodeAddress, const void *HostRegion);
-  // The target callback with the end endpoint.
+  void begin(int32_t DeviceId, const void *Address, const void *HostRegion);
+  // The target callback with the end endpoint, when the region began.
   ~ToolRegionScope();
   ToolRegionScope(const ToolRegionScope &) = delete;
   ToolRegionScope &operator=(const ToolRegionScope &) = delete;
