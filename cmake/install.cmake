@@ -1,7 +1,9 @@
 # What `cmake --install build --prefix P` puts in P: the plugin with the device libraries beside
 # it and the layer in lib/, the host runtime stand-in library, the packager and the demo in bin/,
 # the plugin interface, the host runtime headers and the device-code kit in include/, and the
-# demo's offload image in share/omptarget/.
+# demo's offload image in share/omptarget/. With the OpenMP toolchain: libomptarget.so and the
+# device runtime in lib/, omptarget-cc and omptarget-c++ in bin/, the examples' sources in
+# share/omptarget/examples/.
 include(GNUInstallDirs)
 install(TARGETS omptarget.rtl.opencl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET omptarget_cl_layer)
