@@ -16,7 +16,24 @@ bool isNameChar(char C) {
          C == '_';
 }
 
-// The global name (unquoted text) of the token starting with '@' at At, and its length in the
+// IR's c"..." contents decoded, without the terminating zero.
+std::string decodeIRString(const std::string &Text) {
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] == '\\' && I + 2 < Text.size() && std::isxdigit((unsigned char)Text[I + 1]) &&
+        std::isxdigit((unsigned char)Text[I + 2])) {
+      Out += static_cast<char>(std::stoi(Text.substr(I + 1, 2), nullptr, 16));
+      I += 2;
+    } else {
+      Out += Text[I];
+    }
+  }
+  if (!Out.empty() && Out.back() == '\0')
+    Out.pop_back();
+  return Out;
+}
+
+// The global name (unquoted, escapes decoded) of the token starting with '@' at At, and its length in the
 // text; empty when there is none.
 std::string globalToken(const std::string &Text, size_t At, size_t &Length) {
   Length = 0;
@@ -27,20 +44,13 @@ std::string globalToken(const std::string &Text, size_t At, size_t &Length) {
     if (Close == std::string::npos)
       return std::string();
     Length = Close + 1 - At;
-    return Text.substr(At + 2, Close - At - 2);
+    return decodeIRString(Text.substr(At + 2, Close - At - 2));
   }
   size_t End = At + 1;
   while (End < Text.size() && isNameChar(Text[End]))
     ++End;
   Length = End - At;
   return Text.substr(At + 1, End - At - 1);
-}
-
-// A name as IR writes it.
-std::string irName(const std::string &Name) {
-  bool Plain = !Name.empty() &&
-               std::all_of(Name.begin(), Name.end(), [](char C) { return isNameChar(C); });
-  return Plain ? "@" + Name : "@\"" + Name + "\"";
 }
 
 // IR's c"..." text of Bytes plus a terminating zero.
@@ -58,21 +68,14 @@ std::string irString(const std::string &Bytes) {
   return Out + "\\00\"";
 }
 
-// IR's c"..." contents decoded, without the terminating zero.
-std::string decodeIRString(const std::string &Text) {
-  std::string Out;
-  for (size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == '\\' && I + 2 < Text.size() && std::isxdigit((unsigned char)Text[I + 1]) &&
-        std::isxdigit((unsigned char)Text[I + 2])) {
-      Out += static_cast<char>(std::stoi(Text.substr(I + 1, 2), nullptr, 16));
-      I += 2;
-    } else {
-      Out += Text[I];
-    }
-  }
-  if (!Out.empty() && Out.back() == '\0')
-    Out.pop_back();
-  return Out;
+// A name as IR writes it.
+std::string irName(const std::string &Name) {
+  bool Plain = !Name.empty() &&
+               std::all_of(Name.begin(), Name.end(), [](char C) { return isNameChar(C); });
+  if (Plain)
+    return "@" + Name;
+  std::string Quoted = irString(Name); // c"...\00"
+  return "@" + Quoted.substr(1, Quoted.size() - 5) + "\"";
 }
 
 std::vector<std::string> lines(const std::string &Text) {
@@ -364,6 +367,21 @@ std::string lowerOverflowIntrinsics(const std::string &IR) {
     return IR;
   static const std::regex Use(R"(@llvm\.([us](?:add|sub))\.with\.overflow\.(i[0-9]+)\()");
   return std::regex_replace(Out, Use, "@__devrt.$1.with.overflow.$2(") + Definitions;
+}
+
+std::vector<std::string> missingRuntimeFunctions(const std::string &IR) {
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    if (Line.compare(0, 8, "declare ") != 0)
+      continue;
+    size_t At = Line.find(" @");
+    size_t Length;
+    std::string Name = At == std::string::npos ? std::string() : globalToken(Line, At + 1, Length);
+    if (Name.compare(0, 7, "__kmpc_") == 0 || Name.compare(0, 4, "omp_") == 0 ||
+        Name.compare(0, 5, "ompx_") == 0)
+      Out.push_back(Name);
+  }
+  return Out;
 }
 
 std::string inlineEverything(const std::string &IR) {

@@ -54,6 +54,10 @@ std::string dropFunctionAddressStores(const std::string &IR);
 // same with plain arithmetic and comparisons.
 std::string lowerOverflowIntrinsics(const std::string &IR);
 
+// The OpenMP runtime functions (__kmpc_*, omp_*, ompx_*) IR declares but does not define, in
+// order: after the device runtime is linked in, what the program needs and the runtime lacks.
+std::vector<std::string> missingRuntimeFunctions(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
 // must end up inside its kernels.

@@ -144,7 +144,18 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     return Rc;
   std::string Linked;
   std::string UnifiedIR = Stem + ".device.unified.ll", DeviceObject = Stem + ".device.o";
-  if (!readFile(LinkedIR, Linked) ||
+  if (readFile(LinkedIR, Linked)) {
+    // A construct the device runtime cannot run: said here, not at run time.
+    std::vector<std::string> Missing = missingRuntimeFunctions(Linked);
+    for (const std::string &Name : Missing)
+      std::fprintf(stderr,
+                   "omptarget-cc: %s: the target regions use %s, which the OpenMP device runtime "
+                   "does not provide (a construct the OpenCL path cannot run)\n",
+                   Source.c_str(), Name.c_str());
+    if (!Missing.empty())
+      return 1;
+  }
+  if (Linked.empty() ||
       !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(Linked)))) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
     return 1;
