@@ -384,6 +384,33 @@ std::vector<std::string> missingRuntimeFunctions(const std::string &IR) {
   return Out;
 }
 
+std::vector<std::string> deviceLimitProblems(const std::string &IR) {
+  // The limits of the device runtime (devicertl/src/devrt.h, calls.ll, reduction.c).
+  constexpr uint64_t kMaxRegionArgs = 64, kMaxReduction = 65536, kMaxShared = 65536;
+  static const std::regex Parallel(R"(@__kmpc_parallel_60\((?:[^,]*, ){8}i64 ([0-9]+),)");
+  static const std::regex Teams(R"(@__kmpc_nvptx_teams_reduce_nowait_v2\((?:[^,]*, ){3}i64 ([0-9]+),)");
+  static const std::regex Shared(R"(@__kmpc_alloc_shared\(i64 ([0-9]+)\))");
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    if (Line.find("call ") == std::string::npos)
+      continue;
+    std::smatch M;
+    auto over = [&](const std::regex &R, uint64_t Limit) {
+      return std::regex_search(Line, M, R) && std::stoull(M[1].str()) > Limit;
+    };
+    if (over(Parallel, kMaxRegionArgs))
+      Out.push_back("a parallel region captures " + M[1].str() + " values (at most " +
+                    std::to_string(kMaxRegionArgs) + ")");
+    else if (over(Teams, kMaxReduction))
+      Out.push_back("a reduction across teams of " + M[1].str() + " bytes (at most " +
+                    std::to_string(kMaxReduction) + ")");
+    else if (over(Shared, kMaxShared))
+      Out.push_back("a variable shared with a parallel region of " + M[1].str() +
+                    " bytes (at most " + std::to_string(kMaxShared) + " per team)");
+  }
+  return Out;
+}
+
 std::string inlineEverything(const std::string &IR) {
   std::string Out;
   Out.reserve(IR.size());

@@ -122,6 +122,12 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     std::fprintf(stderr, "omptarget-cc: cannot read %s\n", DeviceIR.c_str());
     return 1;
   }
+  std::vector<std::string> Limits = deviceLimitProblems(Device);
+  for (const std::string &Problem : Limits)
+    std::fprintf(stderr, "omptarget-cc: %s: %s: more than the OpenMP device runtime provides\n",
+                 Source.c_str(), Problem.c_str());
+  if (!Limits.empty())
+    return 1;
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   // The table only where the program has variables: with several sources, one file's table is

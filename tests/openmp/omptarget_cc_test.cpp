@@ -162,4 +162,21 @@ TEST(MissingRuntimeFunctions, AreTheUndefinedOpenMPOnes) {
             (std::vector<std::string>{"__kmpc_ordered", "omp_get_wtime"}));
 }
 
+TEST(DeviceLimitProblems, NameWhatExceedsTheRuntime) {
+  EXPECT_EQ(
+      deviceLimitProblems(
+          "  call spir_func void @__kmpc_parallel_60(ptr @1, i32 %2, i32 1, i32 -1, i32 -1, ptr "
+          "@f, ptr null, ptr %a, i64 65, i32 0)\n"
+          "  call spir_func void @__kmpc_parallel_60(ptr @1, i32 %2, i32 1, i32 -1, i32 -1, ptr "
+          "@f, ptr null, ptr %a, i64 64, i32 0)\n"
+          "  %r = call spir_func i32 @__kmpc_nvptx_teams_reduce_nowait_v2(ptr @1, ptr %b, i32 "
+          "1024, i64 65537, ptr %l, ptr @s, ptr @c, ptr @a, ptr @b, ptr @c, ptr @d)\n"
+          "  %p = call spir_func align 16 ptr @__kmpc_alloc_shared(i64 65536)\n"
+          "  %q = call spir_func align 16 ptr @__kmpc_alloc_shared(i64 65537)\n"),
+      (std::vector<std::string>{
+          "a parallel region captures 65 values (at most 64)",
+          "a reduction across teams of 65537 bytes (at most 65536)",
+          "a variable shared with a parallel region of 65537 bytes (at most 65536 per team)"}));
+}
+
 } // namespace
