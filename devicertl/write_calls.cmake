@@ -87,7 +87,7 @@ string(APPEND ll [=[
 
 @devrtTeam = addrspace(3) global [128 x i8] undef, align 8
 @devrtLevel = addrspace(3) global [4096 x i8] undef, align 8
-@devrtSharedStack = addrspace(3) global [16384 x i8] undef, align 8
+@devrtSharedStack = addrspace(3) global [65536 x i8] undef, align 8
 @devrtExchange = addrspace(3) global [4096 x i64] undef, align 8
 ]=])
 file(WRITE ${OUT} "${ll}")

@@ -16,7 +16,24 @@ bool isNameChar(char C) {
          C == '_';
 }
 
-// The global name (unquoted text) of the token starting with '@' at At, and its length in the
+// IR's c"..." contents decoded, without the terminating zero.
+std::string decodeIRString(const std::string &Text) {
+  std::string Out;
+  for (size_t I = 0; I < Text.size(); ++I) {
+    if (Text[I] == '\\' && I + 2 < Text.size() && std::isxdigit((unsigned char)Text[I + 1]) &&
+        std::isxdigit((unsigned char)Text[I + 2])) {
+      Out += static_cast<char>(std::stoi(Text.substr(I + 1, 2), nullptr, 16));
+      I += 2;
+    } else {
+      Out += Text[I];
+    }
+  }
+  if (!Out.empty() && Out.back() == '\0')
+    Out.pop_back();
+  return Out;
+}
+
+// The global name (unquoted, escapes decoded) of the token starting with '@' at At, and its length in the
 // text; empty when there is none.
 std::string globalToken(const std::string &Text, size_t At, size_t &Length) {
   Length = 0;
@@ -27,20 +44,13 @@ std::string globalToken(const std::string &Text, size_t At, size_t &Length) {
     if (Close == std::string::npos)
       return std::string();
     Length = Close + 1 - At;
-    return Text.substr(At + 2, Close - At - 2);
+    return decodeIRString(Text.substr(At + 2, Close - At - 2));
   }
   size_t End = At + 1;
   while (End < Text.size() && isNameChar(Text[End]))
     ++End;
   Length = End - At;
   return Text.substr(At + 1, End - At - 1);
-}
-
-// A name as IR writes it.
-std::string irName(const std::string &Name) {
-  bool Plain = !Name.empty() &&
-               std::all_of(Name.begin(), Name.end(), [](char C) { return isNameChar(C); });
-  return Plain ? "@" + Name : "@\"" + Name + "\"";
 }
 
 // IR's c"..." text of Bytes plus a terminating zero.
@@ -58,21 +68,14 @@ std::string irString(const std::string &Bytes) {
   return Out + "\\00\"";
 }
 
-// IR's c"..." contents decoded, without the terminating zero.
-std::string decodeIRString(const std::string &Text) {
-  std::string Out;
-  for (size_t I = 0; I < Text.size(); ++I) {
-    if (Text[I] == '\\' && I + 2 < Text.size() && std::isxdigit((unsigned char)Text[I + 1]) &&
-        std::isxdigit((unsigned char)Text[I + 2])) {
-      Out += static_cast<char>(std::stoi(Text.substr(I + 1, 2), nullptr, 16));
-      I += 2;
-    } else {
-      Out += Text[I];
-    }
-  }
-  if (!Out.empty() && Out.back() == '\0')
-    Out.pop_back();
-  return Out;
+// A name as IR writes it.
+std::string irName(const std::string &Name) {
+  bool Plain = !Name.empty() &&
+               std::all_of(Name.begin(), Name.end(), [](char C) { return isNameChar(C); });
+  if (Plain)
+    return "@" + Name;
+  std::string Quoted = irString(Name); // c"...\00"
+  return "@" + Quoted.substr(1, Quoted.size() - 5) + "\"";
 }
 
 std::vector<std::string> lines(const std::string &Text) {
@@ -364,6 +367,48 @@ std::string lowerOverflowIntrinsics(const std::string &IR) {
     return IR;
   static const std::regex Use(R"(@llvm\.([us](?:add|sub))\.with\.overflow\.(i[0-9]+)\()");
   return std::regex_replace(Out, Use, "@__devrt.$1.with.overflow.$2(") + Definitions;
+}
+
+std::vector<std::string> missingRuntimeFunctions(const std::string &IR) {
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    if (Line.compare(0, 8, "declare ") != 0)
+      continue;
+    size_t At = Line.find(" @");
+    size_t Length;
+    std::string Name = At == std::string::npos ? std::string() : globalToken(Line, At + 1, Length);
+    if (Name.compare(0, 7, "__kmpc_") == 0 || Name.compare(0, 4, "omp_") == 0 ||
+        Name.compare(0, 5, "ompx_") == 0)
+      Out.push_back(Name);
+  }
+  return Out;
+}
+
+std::vector<std::string> deviceLimitProblems(const std::string &IR) {
+  // The limits of the device runtime (devicertl/src/devrt.h, calls.ll, reduction.c).
+  constexpr uint64_t kMaxRegionArgs = 64, kMaxReduction = 65536, kMaxShared = 65536;
+  static const std::regex Parallel(R"(@__kmpc_parallel_60\((?:[^,]*, ){8}i64 ([0-9]+),)");
+  static const std::regex Teams(R"(@__kmpc_nvptx_teams_reduce_nowait_v2\((?:[^,]*, ){3}i64 ([0-9]+),)");
+  static const std::regex Shared(R"(@__kmpc_alloc_shared\(i64 ([0-9]+)\))");
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    if (Line.find("call ") == std::string::npos)
+      continue;
+    std::smatch M;
+    auto over = [&](const std::regex &R, uint64_t Limit) {
+      return std::regex_search(Line, M, R) && std::stoull(M[1].str()) > Limit;
+    };
+    if (over(Parallel, kMaxRegionArgs))
+      Out.push_back("a parallel region captures " + M[1].str() + " values (at most " +
+                    std::to_string(kMaxRegionArgs) + ")");
+    else if (over(Teams, kMaxReduction))
+      Out.push_back("a reduction across teams of " + M[1].str() + " bytes (at most " +
+                    std::to_string(kMaxReduction) + ")");
+    else if (over(Shared, kMaxShared))
+      Out.push_back("a variable shared with a parallel region of " + M[1].str() +
+                    " bytes (at most " + std::to_string(kMaxShared) + " per team)");
+  }
+  return Out;
 }
 
 std::string inlineEverything(const std::string &IR) {

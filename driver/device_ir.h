@@ -54,6 +54,15 @@ std::string dropFunctionAddressStores(const std::string &IR);
 // same with plain arithmetic and comparisons.
 std::string lowerOverflowIntrinsics(const std::string &IR);
 
+// The OpenMP runtime functions (__kmpc_*, omp_*, ompx_*) IR declares but does not define, in
+// order: after the device runtime is linked in, what the program needs and the runtime lacks.
+std::vector<std::string> missingRuntimeFunctions(const std::string &IR);
+
+// What in the front end's device IR exceeds the device runtime's fixed limits, one message per
+// call: parallel regions with more than 64 captured values, reductions across teams of more than
+// 64 KiB, shared variables of more than 64 KiB. Empty when all fit.
+std::vector<std::string> deviceLimitProblems(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
 // must end up inside its kernels.

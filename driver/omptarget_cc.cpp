@@ -122,6 +122,12 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     std::fprintf(stderr, "omptarget-cc: cannot read %s\n", DeviceIR.c_str());
     return 1;
   }
+  std::vector<std::string> Limits = deviceLimitProblems(Device);
+  for (const std::string &Problem : Limits)
+    std::fprintf(stderr, "omptarget-cc: %s: %s: more than the OpenMP device runtime provides\n",
+                 Source.c_str(), Problem.c_str());
+  if (!Limits.empty())
+    return 1;
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   // The table only where the program has variables: with several sources, one file's table is
@@ -144,7 +150,18 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     return Rc;
   std::string Linked;
   std::string UnifiedIR = Stem + ".device.unified.ll", DeviceObject = Stem + ".device.o";
-  if (!readFile(LinkedIR, Linked) ||
+  if (readFile(LinkedIR, Linked)) {
+    // A construct the device runtime cannot run: said here, not at run time.
+    std::vector<std::string> Missing = missingRuntimeFunctions(Linked);
+    for (const std::string &Name : Missing)
+      std::fprintf(stderr,
+                   "omptarget-cc: %s: the target regions use %s, which the OpenMP device runtime "
+                   "does not provide (a construct the OpenCL path cannot run)\n",
+                   Source.c_str(), Name.c_str());
+    if (!Missing.empty())
+      return 1;
+  }
+  if (Linked.empty() ||
       !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(Linked)))) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
     return 1;

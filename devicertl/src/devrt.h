@@ -37,7 +37,7 @@ enum { EXEC_GENERIC = 1, EXEC_SPMD = 2 };
 // Work-items per team the runtime keeps per-thread state for.
 #define DEVRT_MAX_THREADS 4096
 // Bytes of the team's shared stack (variables the compiler shares between threads, tasks).
-#define DEVRT_SHARED_STACK 16384
+#define DEVRT_SHARED_STACK 65536
 
 // The compiler's kernel environment: configuration, ident, dynamic environment.
 typedef struct {

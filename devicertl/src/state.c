@@ -53,7 +53,7 @@ void *devrtSharedAlloc(uint64_t Bytes) {
     devrtTeam.SharedTop = Old + Size;
   __atomic_store_n(&devrtTeam.SharedLock, 0u, __ATOMIC_RELEASE);
   if (!Fits) {
-    DEVRT_FAIL("__kmpc_alloc_shared: the team's shared stack (16 KiB) is full");
+    DEVRT_FAIL("__kmpc_alloc_shared: the team's shared stack (64 KiB) is full");
     return 0;
   }
   return (void *)((LOCAL char *)devrtSharedStack + Old);
