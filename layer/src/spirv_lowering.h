@@ -7,6 +7,8 @@
 
 // Words (host byte order, the header checked by the caller) with:
 //   - OpConstantNull of an integer, float or bool type made OpConstant 0 / OpConstantFalse;
+//   - the format of OpenCL printf passed as a pointer to a char array made a pointer to char
+//     (OpBitcast), the type the instruction requires;
 //   - from version 1.4 on, every module-scope variable listed in the interface of every entry
 //     point (the backend leaves out some it uses, which the validator refuses; listing one that
 //     an entry point does not use is allowed);
