@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   ocl-icd-opencl-dev opencl-headers ocl-icd-libopencl1
   llvm-15-dev libllvm15 clang-15 llvm-spirv-15 libllvmspirvlib-15-dev spirv-tools
-  libomp-22-dev clang-22 clang-tools-22
+  libomp-22-dev clang-22 clang-tools-22 llvm-22
   libgtest-dev libbenchmark-dev
   nlohmann-json3-dev
   pocl-opencl-icd

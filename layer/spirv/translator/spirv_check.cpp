@@ -1,6 +1,7 @@
 #include "spirv_check.h"
 
 #include "spirv_block_order.h"
+#include "spirv_lowering.h"
 
 #include <spirv-tools/libspirv.h>
 
@@ -272,6 +273,7 @@ bool prepareSpirv(std::vector<uint32_t> &Words, std::string &Log) {
     Log += "error: SPIR-V validation failed: not a SPIR-V module\n";
     return false;
   }
+  Words = lowerSpirv(Words);
   ContextPtr Context(spvContextCreate(environmentFor(Words[1])), spvContextDestroy);
   // The reader's needs first: they include sound instruction framing, which the rest relies on.
   std::string Problem = readerProblem(Context.get(), Words);

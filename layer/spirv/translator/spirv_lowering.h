@@ -1,0 +1,17 @@
+// Rewrites SPIR-V that clang-22's backend writes (version 1.4) into forms the SPIR-V translator
+// of LLVM 15 reads: it crashes or refuses some instructions that mean something simple.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Words (host byte order, the header checked by the caller) with:
+//   - OpConstantNull of an integer, float or bool type made OpConstant 0 / OpConstantFalse;
+//   - the format of OpenCL printf passed as a pointer to a char array made a pointer to char
+//     (OpBitcast), the type the instruction requires;
+//   - from version 1.4 on, every module-scope variable listed in the interface of every entry
+//     point (the backend leaves out some it uses, which the validator refuses; listing one that
+//     an entry point does not use is allowed);
+// A module whose instruction framing is broken is returned as it is, for the checks that follow
+// to refuse.
+std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words);
