@@ -21,6 +21,11 @@ struct HostEntry {
 // The entries the host IR registers, in its order.
 std::vector<HostEntry> hostEntries(const std::string &HostIR);
 
+// IR in which the format strings of printf calls (constant strings used only as formats) are in
+// the constant address space and the calls pass them so: SPIR-V's printf takes its format
+// there. Their names are added to Formats (they are not to be moved to the global space).
+std::string constantPrintfFormats(const std::string &IR, std::vector<std::string> &Formats);
+
 // Names of the global variables IR defines or declares in the default address space (compiler
 // variables "llvm.*" excepted).
 std::vector<std::string> defaultSpaceGlobals(const std::string &IR);

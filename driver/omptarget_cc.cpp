@@ -128,6 +128,8 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
                  Source.c_str(), Problem.c_str());
   if (!Limits.empty())
     return 1;
+  std::vector<std::string> Formats;
+  Device = constantPrintfFormats(Device, Formats);
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   // The table only where the program has variables: with several sources, one file's table is
