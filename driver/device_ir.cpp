@@ -478,9 +478,10 @@ std::string inlineEverything(const std::string &IR) {
       size_t Open = Line.find("= { ");
       if (Open != std::string::npos) {
         std::istringstream Words(Line.substr(Open + 4));
-        std::string Kept = "alwaysinline";
+        std::string Kept = "alwaysinline \"no-builtins\"";
         for (std::string Word; Words >> Word;)
-          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}")
+          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}" &&
+              Word != "\"no-builtins\"")
             Kept += " " + Word;
         Line = Line.substr(0, Open) + "= { " + Kept + " }";
       }

@@ -70,7 +70,8 @@ std::vector<std::string> deviceLimitProblems(const std::string &IR);
 
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
-// must end up inside its kernels.
+// must end up inside its kernels. Library calls are left as written ("no-builtins"): printf
+// made puts, or a loop made memset, would need functions the device does not have.
 std::string inlineEverything(const std::string &IR);
 
 // IR text defining the device offload table, sorted by name: the variables among Entries that the

@@ -97,8 +97,8 @@ const Case Cases[] = {
     {"everything always inline", inlineEverything,
      "attributes #0 = { noinline nounwind optnone \"kernel\" }\n"
      "attributes #1 = { alwaysinline }\n",
-     "attributes #0 = { alwaysinline nounwind \"kernel\" }\n"
-     "attributes #1 = { alwaysinline }\n"},
+     "attributes #0 = { alwaysinline \"no-builtins\" nounwind \"kernel\" }\n"
+     "attributes #1 = { alwaysinline \"no-builtins\" }\n"},
     {"overflow intrinsics become plain arithmetic", lowerOverflowIntrinsics,
      "  %r = call { i64, i1 } @llvm.uadd.with.overflow.i64(i64 %a, i64 1)\n"
      "declare { i64, i1 } @llvm.uadd.with.overflow.i64(i64, i64)\n"
