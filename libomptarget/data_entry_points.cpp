@@ -3,6 +3,7 @@
 #include "device_select.h"
 #include "offload_policy.h"
 #include "runtime.h"
+#include "user_mappers.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -11,26 +12,23 @@ namespace {
 enum class DataOp { Begin, End, Update };
 
 void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void **ArgsBase,
-             void **Args, int64_t *ArgSizes, int64_t *ArgTypes, void **ArgNames,
-             void **ArgMappers, const char *Call) {
-  const char *Construct = Op == DataOp::Begin ? "target data begin"
-                          : Op == DataOp::End ? "target data end"
+             void **Args, int64_t *ArgSizes, int64_t *ArgTypes, void **ArgNames, void **ArgMappers,
+             const char *Call) {
+  const char *Construct = Op == DataOp::Begin ? "target enter data (or start of target data)"
+                          : Op == DataOp::End ? "target exit data (or end of target data)"
                                               : "target update";
   int32_t Device = selectDevice(DeviceId, Construct, Loc, Call);
   if (Device < 0)
     return;
-  if (ArgMappers)
-    for (int32_t I = 0; I < ArgNum; ++I)
-      if (ArgMappers[I])
-        HOST_DP("User-defined mapper of entry %d is not supported; the entry is mapped as is\n",
-                I);
   std::unique_lock<std::mutex> Guard;
   DeviceState *State = readyDevice(Device, Guard);
   if (!State) {
     offloadFailed(Construct, Loc, Call, "the device could not be made ready");
     return;
   }
-  MapList List{ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames};
+  ExpandedMapList Expanded;
+  MapList List =
+      expandMappers({ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames}, ArgMappers, Expanded);
   DeviceOps Ops = pluginOps(Device);
   int32_t Rc = Op == DataOp::Begin ? mapBegin(State->Mappings, Ops, List, RefKind::Dynamic, nullptr)
                : Op == DataOp::End ? mapEnd(State->Mappings, Ops, List, RefKind::Dynamic)
@@ -46,23 +44,28 @@ void mapData(DataOp Op, const void *Loc, int64_t DeviceId, int32_t ArgNum, void 
 EXPORT void __tgt_target_data_begin_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                            void **ArgsBase, void **Args, int64_t *ArgSizes,
                                            int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
-  mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_begin_mapper");
+  noThrow("__tgt_target_data_begin_mapper", [&] {
+    mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_begin_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_end_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                          void **ArgsBase, void **Args, int64_t *ArgSizes,
                                          int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
-  mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_end_mapper");
+  noThrow("__tgt_target_data_end_mapper", [&] {
+    mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_end_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_update_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
                                             void **ArgsBase, void **Args, int64_t *ArgSizes,
-                                            int64_t *ArgTypes, void **ArgNames,
-                                            void **ArgMappers) {
-  mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_update_mapper");
+                                            int64_t *ArgTypes, void **ArgNames, void **ArgMappers) {
+  noThrow("__tgt_target_data_update_mapper", [&] {
+    mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_update_mapper");
+  });
 }
 
 // The nowait forms run inside the task the compiler created; dependences were the task's.
@@ -71,8 +74,10 @@ EXPORT void __tgt_target_data_begin_nowait_mapper(void *Loc, int64_t DeviceId, i
                                                   int64_t *ArgTypes, void **ArgNames,
                                                   void **ArgMappers, int32_t, void *, int32_t,
                                                   void *) {
-  mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_begin_nowait_mapper");
+  noThrow("__tgt_target_data_begin_nowait_mapper", [&] {
+    mapData(DataOp::Begin, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_begin_nowait_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_end_nowait_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
@@ -80,15 +85,19 @@ EXPORT void __tgt_target_data_end_nowait_mapper(void *Loc, int64_t DeviceId, int
                                                 int64_t *ArgTypes, void **ArgNames,
                                                 void **ArgMappers, int32_t, void *, int32_t,
                                                 void *) {
-  mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_end_nowait_mapper");
+  noThrow("__tgt_target_data_end_nowait_mapper", [&] {
+    mapData(DataOp::End, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_end_nowait_mapper");
+  });
 }
 
 EXPORT void __tgt_target_data_update_nowait_mapper(void *Loc, int64_t DeviceId, int32_t ArgNum,
-                                                   void **ArgsBase, void **Args,
-                                                   int64_t *ArgSizes, int64_t *ArgTypes,
-                                                   void **ArgNames, void **ArgMappers, int32_t,
-                                                   void *, int32_t, void *) {
-  mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
-          ArgMappers, "__tgt_target_data_update_nowait_mapper");
+                                                   void **ArgsBase, void **Args, int64_t *ArgSizes,
+                                                   int64_t *ArgTypes, void **ArgNames,
+                                                   void **ArgMappers, int32_t, void *, int32_t,
+                                                   void *) {
+  noThrow("__tgt_target_data_update_nowait_mapper", [&] {
+    mapData(DataOp::Update, Loc, DeviceId, ArgNum, ArgsBase, Args, ArgSizes, ArgTypes, ArgNames,
+            ArgMappers, "__tgt_target_data_update_nowait_mapper");
+  });
 }

@@ -25,6 +25,10 @@ void *pointerOf(uintptr_t A) { return reinterpret_cast<void *>(A); }
 // Entries that move no data of their own: literals, firstprivate copies and attachments.
 bool movesNoData(uint64_t Type) { return Type & (MapLiteral | MapPrivate | MapAttach); }
 
+// Members live in their parent's mapping and count no references of their own; a pointee mapped
+// with its pointer (pointer-and-object) is a mapping of its own, member or not.
+bool countsReferences(uint64_t Type) { return !(Type & MapMemberOf) || (Type & MapPtrAndObj); }
+
 // Rewrites the device values of attached pointers inside [Begin, Begin + Size) after a copy to
 // the device overwrote them with host values.
 int32_t reattachShadows(const DeviceOps &Ops, MappingEntry &E, uintptr_t Begin, uint64_t Size) {
@@ -54,8 +58,8 @@ int32_t copyTo(const DeviceOps &Ops, MappingEntry &E, uintptr_t Begin, uint64_t 
 int32_t copyFrom(const DeviceOps &Ops, MappingEntry &E, uintptr_t Begin, uint64_t Size) {
   if (Ops.Retrieve(pointerOf(Begin), pointerOf(E.toDevice(Begin)), static_cast<int64_t>(Size)) !=
       0) {
-    hostMessage("copying %llu bytes at host address 0x%llx from the device failed\n",
-                (ull)Size, (ull)Begin);
+    hostMessage("copying %llu bytes at host address 0x%llx from the device failed\n", (ull)Size,
+                (ull)Begin);
     return -1;
   }
   restoreShadows(E, Begin, Size);
@@ -124,7 +128,7 @@ void rollBack(MappingTable &Table, const DeviceOps &Ops, const std::vector<uintp
 
 int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List, RefKind Kind,
                  RegionArgs *Region) {
-  std::set<uintptr_t> Created; // entries this call allocated: they get their first copies
+  std::set<uintptr_t> Created;       // entries this call allocated: they get their first copies
   std::vector<uintptr_t> Referenced; // entries this call counted, to undo on failure
   std::vector<int32_t> Attachments;
   auto Fail = [&] {
@@ -172,7 +176,7 @@ int32_t mapBegin(MappingTable &Table, const DeviceOps &Ops, const MapList &List,
     }
     if (Found.State == RangeState::Contained) {
       E = Found.Entry;
-      if (!(Type & MapMemberOf) && !E->Permanent) {
+      if (countsReferences(Type) && !E->Permanent) {
         ++(Kind == RefKind::Structured ? E->StructuredRefCount : E->DynamicRefCount);
         Referenced.push_back(E->HostBegin);
       }
@@ -231,7 +235,7 @@ int32_t mapEnd(MappingTable &Table, const DeviceOps &Ops, const MapList &List, R
   std::set<uintptr_t> Leaving; // entries whose last reference goes now
   for (int32_t I = List.Count - 1; I >= 0; --I) {
     uint64_t Type = static_cast<uint64_t>(List.Types[I]);
-    if (movesNoData(Type) || (Type & MapMemberOf))
+    if (movesNoData(Type) || !countsReferences(Type))
       continue;
     RangeLookup Found =
         lookupRange(Table, addressOf(List.Begins[I]), static_cast<uint64_t>(List.Sizes[I]));

@@ -60,7 +60,7 @@ struct KernelArgument {
 };
 
 struct RegionArgs {
-  std::vector<KernelArgument> Args;  // one per target-parameter entry, in map order
+  std::vector<KernelArgument> Args;   // one per target-parameter entry, in map order
   std::vector<void *> PrivateBuffers; // device copies of firstprivate aggregates, freed after
 };
 

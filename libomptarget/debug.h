@@ -25,3 +25,22 @@ void hostMessage(const char *Format, ...) __attribute__((format(printf, 1, 2)));
   } while (0)
 
 #endif
+
+// Runs an entry point's body so that no exception leaves the C interface: an exception (an
+// allocation that failed) becomes a message and the entry point's failure result.
+template <typename T, typename Body> T noThrow(const char *EntryPoint, T Failure, Body &&B) {
+  try {
+    return B();
+  } catch (...) {
+    hostMessage("%s failed: out of memory\n", EntryPoint);
+    return Failure;
+  }
+}
+
+template <typename Body> void noThrow(const char *EntryPoint, Body &&B) {
+  try {
+    B();
+  } catch (...) {
+    hostMessage("%s failed: out of memory\n", EntryPoint);
+  }
+}

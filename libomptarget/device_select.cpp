@@ -23,9 +23,8 @@ int32_t selectDevice(int64_t DeviceId, const char *Construct, const void *Loc, c
   if (DeviceId == Count) // the initial device
     return -1;
   if (DeviceId < 0 || DeviceId > Count) {
-    hostMessage("%s: device number %lld is out of range (%d device(s)); it runs on the host\n",
-                describeConstruct(Construct, Loc).c_str(), static_cast<long long>(DeviceId),
-                Count);
+    hostMessage("%s: device number %lld is out of range (%d device(s)); no device is used\n",
+                describeConstruct(Construct, Loc).c_str(), static_cast<long long>(DeviceId), Count);
     offloadFailed(Construct, Loc, Call, "device number out of range");
     return -1;
   }

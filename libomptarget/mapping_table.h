@@ -18,13 +18,13 @@ struct ShadowPointer {
 
 struct MappingEntry {
   uintptr_t HostBegin = 0;
-  uintptr_t HostEnd = 0;  // one past the last byte
-  uintptr_t TgtBegin = 0; // device address of HostBegin
+  uintptr_t HostEnd = 0;           // one past the last byte
+  uintptr_t TgtBegin = 0;          // device address of HostBegin
   uint64_t DynamicRefCount = 0;    // target enter/exit data
   uint64_t StructuredRefCount = 0; // target, target data
-  bool Permanent = false;   // declare target variables and associated memory: never unmapped
-  bool OwnsMemory = false;  // device memory the runtime allocated: freed when unmapped
-  bool Associated = false;  // made by omp_target_associate_ptr; only disassociation removes it
+  bool Permanent = false;          // declare target variables and associated memory: never unmapped
+  bool OwnsMemory = false;         // device memory the runtime allocated: freed when unmapped
+  bool Associated = false; // made by omp_target_associate_ptr; only disassociation removes it
   std::vector<ShadowPointer> Shadows;
 
   uintptr_t toDevice(uintptr_t Host) const { return TgtBegin + (Host - HostBegin); }

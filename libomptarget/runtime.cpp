@@ -1,6 +1,7 @@
 #include "runtime.h"
 
 #include "debug.h"
+#include "kernel_params.h"
 #include "offload_policy.h"
 
 #include <cstdlib>
@@ -136,10 +137,15 @@ DeviceState *readyDevice(int32_t DeviceId, std::unique_lock<std::mutex> &Guard) 
   // Images registered since the last use of the device are loaded now.
   for (; Device.ImagesLoaded < S.Images.size(); ++Device.ImagesLoaded) {
     RegisteredImage &Image = S.Images[Device.ImagesLoaded];
+    if (!Image.ParamsRead) {
+      Image.PointerParams = kernelPointerParams(
+          Image.Image.BytesBegin, static_cast<size_t>(static_cast<char *>(Image.Image.BytesEnd) -
+                                                      static_cast<char *>(Image.Image.BytesBegin)));
+      Image.ParamsRead = true;
+    }
     TargetTable *Table = nullptr;
     if (!S.Plugin.is_valid_binary(&Image.Image)) {
-      hostMessage("the plugin cannot use image %zu for device %d\n", Device.ImagesLoaded,
-                  DeviceId);
+      hostMessage("the plugin cannot use image %zu for device %d\n", Device.ImagesLoaded, DeviceId);
     } else if (!(Table = S.Plugin.load_binary(DeviceId, &Image.Image))) {
       hostMessage("loading image %zu on device %d failed\n", Device.ImagesLoaded, DeviceId);
     } else {
@@ -150,22 +156,28 @@ DeviceState *readyDevice(int32_t DeviceId, std::unique_lock<std::mutex> &Guard) 
   return &Device;
 }
 
-void *regionEntry(DeviceState &Device, const void *HostRegion) {
+RegionKernel regionKernel(DeviceState &Device, const void *HostRegion) {
   RuntimeState &S = runtimeState();
   RegionRef Ref;
   {
     std::lock_guard<std::mutex> Guard(S.RegionsLock);
     auto It = S.Regions.find(HostRegion);
     if (It == S.Regions.end())
-      return nullptr;
+      return {};
     Ref = It->second;
   }
+  RegionKernel Result;
   if (Ref.Image >= Device.Tables.size() || !Device.Tables[Ref.Image])
-    return nullptr;
+    return Result;
   const TargetTable &Table = *Device.Tables[Ref.Image];
   if (Ref.Entry >= static_cast<size_t>(Table.EntriesEnd - Table.EntriesBegin))
-    return nullptr;
-  return Table.EntriesBegin[Ref.Entry].address;
+    return Result;
+  Result.Entry = Table.EntriesBegin[Ref.Entry].address;
+  const char *Name = Ref.Source->Entries[Ref.Entry].name;
+  auto Params = Name ? Ref.Source->PointerParams.find(Name) : Ref.Source->PointerParams.end();
+  if (Params != Ref.Source->PointerParams.end())
+    Result.PointerParams = &Params->second;
+  return Result;
 }
 
 DeviceOps pluginOps(int32_t DeviceId) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // One registered image with its entries converted for the plugin.
@@ -19,14 +20,17 @@ struct RegisteredImage {
   const CompilerBinaryDesc *Owner = nullptr;
   DeviceImage Image = {};
   std::vector<OffloadEntry> Entries;
+  // Per kernel, which parameters are pointers; read at the image's first load.
+  bool ParamsRead = false;
+  std::map<std::string, std::vector<bool>> PointerParams;
 };
 
 struct DeviceState {
   std::mutex Lock; // guards everything below; held over a construct's mapping and copies
   bool Ready = false;
   bool Failed = false;
-  size_t ImagesLoaded = 0;                 // a prefix of RuntimeState::Images
-  std::vector<TargetTable *> Tables;       // per loaded image
+  size_t ImagesLoaded = 0;           // a prefix of RuntimeState::Images
+  std::vector<TargetTable *> Tables; // per loaded image
   MappingTable Mappings;
 };
 
@@ -34,6 +38,7 @@ struct DeviceState {
 struct RegionRef {
   size_t Image;
   size_t Entry;
+  const RegisteredImage *Source;
 };
 
 struct RuntimeState {
@@ -62,8 +67,12 @@ int32_t numDevices();
 // (after a message) when it cannot be made ready.
 DeviceState *readyDevice(int32_t DeviceId, std::unique_lock<std::mutex> &Guard);
 
-// The device entry address the plugin launches for a region's host address, or null.
-void *regionEntry(DeviceState &Device, const void *HostRegion);
+// What the plugin launches for a region's host address on a ready device.
+struct RegionKernel {
+  void *Entry = nullptr;                            // null when the device has no kernel for it
+  const std::vector<bool> *PointerParams = nullptr; // null when unknown
+};
+RegionKernel regionKernel(DeviceState &Device, const void *HostRegion);
 
 // DeviceOps through the plugin for one device.
 DeviceOps pluginOps(int32_t DeviceId);

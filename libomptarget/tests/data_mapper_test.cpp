@@ -78,9 +78,9 @@ struct Step {
   RefKind Kind;
   std::vector<MapItem> Items;
   int32_t Rc;
-  std::string Events;  // "; "-joined
-  size_t Checked;      // the host offset whose mapping is checked afterwards
-  int Dynamic;         // its dynamic and structured counts, -1 when it must be absent
+  std::string Events; // "; "-joined
+  size_t Checked;     // the host offset whose mapping is checked afterwards
+  int Dynamic;        // its dynamic and structured counts, -1 when it must be absent
   int Structured;
 };
 
@@ -92,6 +92,8 @@ struct Case {
 
 const RefKind S = RefKind::Structured, D = RefKind::Dynamic;
 
+// One step per line reads as the sequence it is.
+// clang-format off
 const std::vector<Case> Cases = {
     {"target tofrom maps, copies both ways and frees",
      {{Op::Begin, S, {{0, 0, 40, ToFrom | Param}}, 0, "alloc @0 40; to @0 40", 0, 0, 1},
@@ -155,6 +157,7 @@ const std::vector<Case> Cases = {
      {{Op::Begin, S, {{0, 0, 24, MapPrivate | MapTo | Param}}, 0, "alloc @0 24; to @0 24", 0,
        -1, -1}}},
 };
+// clang-format on
 
 void PrintTo(const Case &C, std::ostream *Out) { *Out << C.Name; }
 
@@ -189,8 +192,12 @@ TEST_P(DataMapperTest, StepsGiveTheirEventsAndCounts) {
       Sizes.push_back(I.Size);
       Types.push_back(I.Type);
     }
-    MapList List{static_cast<int32_t>(St.Items.size()), Bases.data(), Begins.data(), Sizes.data(),
-                 Types.data(), nullptr};
+    MapList List{static_cast<int32_t>(St.Items.size()),
+                 Bases.data(),
+                 Begins.data(),
+                 Sizes.data(),
+                 Types.data(),
+                 nullptr};
     Device.Events.clear();
     RegionArgs Region;
     int32_t Rc = St.Operation == Op::Begin ? mapBegin(Table, Ops, List, St.Kind, &Region)
