@@ -1,6 +1,6 @@
 // offload_bench: what the plugin and the layer cost over the OpenCL driver beneath them.
 //
-//   offload_bench [--quick | --smoke] [--only fake|device|load] [--json FILE]
+//   offload_bench [--quick | --smoke] [--only fake|device|load|openmp] [--json FILE]
 //
 // Each part runs in a child process with its own environment (the plugin reads its options once,
 // the ICD loader fixes its platforms once) and compares plugin calls with plain driver calls made
@@ -8,6 +8,7 @@
 // JSON (default offload_bench.json).
 #include "fake_driver_run.h"
 #include "figures.h"
+#include "openmp_part.h"
 #include "parts.h"
 #include "ratios.h"
 
@@ -156,9 +157,10 @@ bool runLoadParts(Scale S, std::vector<Row> &Rows) {
 int main(int Argc, char **Argv) {
   Options O;
   if (!parseOptions(Argc, Argv, O) ||
-      !(O.Only.empty() || O.Only == "fake" || O.Only == "device" || O.Only == "load")) {
-    std::fprintf(stderr,
-                 "usage: offload_bench [--quick | --smoke] [--only fake|device|load] [--json FILE]\n");
+      !(O.Only.empty() || O.Only == "fake" || O.Only == "device" || O.Only == "load" ||
+        O.Only == "openmp")) {
+    std::fprintf(stderr, "usage: offload_bench [--quick | --smoke] [--only fake|device|load|openmp] "
+                         "[--json FILE]\n");
     return 2;
   }
   std::vector<Row> Rows;
@@ -169,6 +171,8 @@ int main(int Argc, char **Argv) {
     Ok &= runDevicePart(O.Size, Rows);
   if (O.Only.empty() || O.Only == "load")
     Ok &= runLoadParts(O.Size, Rows);
+  if (O.Only.empty() || O.Only == "openmp")
+    Ok &= runOpenMPPart(O.Size, {BENCH_OMP_PROGRAM, BENCH_EXAMPLE_DIR, BENCH_CL_LAYERS}, Rows);
 
   std::printf("%s", formatTable(Rows).c_str());
   Ratios Figures = ratios(Rows);

@@ -39,6 +39,11 @@ Ratios ratios(const std::vector<Row> &Rows) {
   ofValues("own_launch_profile", "own.launch.profile", "own.launch");
   ofValues("own_launch_debug1", "own.launch.debug1", "own.launch");
   ratio("threads2", "threads.2");
+  ratio("omp_saxpy", "omp.saxpy");
+  ratio("omp_launch", "omp.launch");
+  for (const Row &R : Rows)
+    if (R.Key.compare(0, 8, "example.") == 0)
+      ratio("example_" + R.Key.substr(8), R.Key);
   for (const Row &R : Rows)
     if (R.Key.compare(0, 5, "load.") == 0) {
       std::string Name = "load" + R.Key.substr(5);

@@ -1,7 +1,9 @@
 # What `cmake --install build --prefix P` puts in P: the plugin with the device libraries beside
 # it and the layer in lib/, the host runtime stand-in library, the packager and the demo in bin/,
 # the plugin interface, the host runtime headers and the device-code kit in include/, and the
-# demo's offload image in share/omptarget/.
+# demo's offload image in share/omptarget/. With the OpenMP toolchain: libomptarget.so and the
+# device runtime in lib/, omptarget-cc and omptarget-c++ in bin/, the examples' sources in
+# share/omptarget/examples/.
 include(GNUInstallDirs)
 install(TARGETS omptarget.rtl.opencl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET omptarget_cl_layer)
@@ -18,4 +20,9 @@ install(FILES include/omptargetplugin.h include/omptarget_records.h hostrt/host_
 install(TARGETS omptarget-package offload_demo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(DEMO_IMAGE_PATH)
   install(FILES ${DEMO_IMAGE_PATH} DESTINATION ${CMAKE_INSTALL_DATADIR}/omptarget)
+endif()
+# The host runtime beside the plugin, where it looks for the plugin (the compiler driver and the
+# device runtime's bitcode install themselves; the examples' sources come from examples/).
+if(TARGET omptarget)
+  install(TARGETS omptarget LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()

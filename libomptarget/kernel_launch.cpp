@@ -4,6 +4,7 @@
 #include "device_select.h"
 #include "offload_policy.h"
 #include "runtime.h"
+#include "tool_connection.h"
 #include "user_mappers.h"
 
 #include <climits>
@@ -41,6 +42,8 @@ int32_t teamsFor(int32_t Requested) { return Requested < 0 ? 1 : Requested; }
 
 EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams,
                                    int32_t ThreadLimit, void *HostPtr, CompilerKernelArgs *Args) {
+  // The call site in the program, which a tool knows the region by.
+  const void *CodeAddress = __builtin_return_address(0);
   return noThrow("__tgt_target_kernel", int32_t(1), [&]() -> int32_t {
     if (!Args) {
       offloadFailed(Construct, Loc, Call, "no kernel arguments");
@@ -49,6 +52,8 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
     int32_t Device = selectDevice(DeviceId, Construct, Loc, Call);
     if (Device < 0)
       return 1;
+    // Declared before the lock: its end callback comes after the lock is released.
+    ToolRegionScope ToolRegion;
     std::unique_lock<std::mutex> Guard;
     DeviceState *State = readyDevice(Device, Guard);
     if (!State) {
@@ -75,6 +80,7 @@ EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams
       return 1;
     }
     Guard.unlock();
+    ToolRegion.begin(Device, CodeAddress, HostPtr);
 
     std::vector<void *> Values;
     std::vector<ptrdiff_t> Offsets;

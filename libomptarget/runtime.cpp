@@ -3,6 +3,7 @@
 #include "debug.h"
 #include "kernel_params.h"
 #include "offload_policy.h"
+#include "tool_connection.h"
 
 #include <cstdlib>
 #include <dlfcn.h>
@@ -65,8 +66,6 @@ void startPlugin(RuntimeState &S) {
     return;
   }
   HOST_DP("Loaded the plugin %s\n", Path.c_str());
-  if (S.Plugin.init_ompt)
-    S.Plugin.init_ompt(nullptr);
   if (S.Plugin.register_lib(&S.PluginDescriptor) != 0) {
     hostMessage("the plugin's registration failed; no device is used\n");
     return;
@@ -127,6 +126,7 @@ DeviceState *readyDevice(int32_t DeviceId, std::unique_lock<std::mutex> &Guard) 
   if (Device.Failed)
     return nullptr;
   if (!Device.Ready) {
+    offerTool(S.Plugin);
     if (S.Plugin.init_device(DeviceId) != 0) {
       hostMessage("initialising device %d failed\n", DeviceId);
       Device.Failed = true;

@@ -1,14 +1,20 @@
 // An example OMPT tool for offloaded programs: it registers the device callbacks, counts device
 // initialisations, image loads, kernel launches and their teams, and prints one line when the
-// program ends. Loaded by the host runtime, which calls its ompt_start_tool.
+// program ends, after one line per region whose call site the host runtime named (a compiled
+// program's regions by their kernel names). Loaded by the host runtime, which calls its
+// ompt_start_tool, or by the host OpenMP runtime (OMP_TOOL_LIBRARIES).
 #include <omp-tools.h>
 
 #include <atomic>
 #include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
 
 namespace {
 
 using TargetQueryFn = int (*)(ompt_id_t);
+using CodeLocationFn = const char *(*)(const void *);
 
 struct Counts {
   std::atomic<unsigned> Devices{0};
@@ -21,15 +27,28 @@ struct Counts {
 };
 Counts Seen;
 
+// Launches per named call site. Never destroyed: the host OpenMP runtime finalizes the tool from
+// its own library destructor, which may run after this library's.
+struct RegionCounts {
+  std::mutex Lock;
+  std::map<std::string, unsigned> Launches;
+};
+RegionCounts &regions() {
+  static RegionCounts *Counts = new RegionCounts;
+  return *Counts;
+}
+
 // The device's extension entries, found when the first device is initialised.
 std::atomic<TargetQueryFn> GetNumTeams{nullptr};
 std::atomic<TargetQueryFn> GetThreadLimit{nullptr};
+std::atomic<CodeLocationFn> GetCodeLocation{nullptr};
 
 void onDeviceInitialize(int, const char *, ompt_device_t *, ompt_function_lookup_t Lookup,
                         const char *) {
   ++Seen.Devices;
   GetNumTeams = reinterpret_cast<TargetQueryFn>(Lookup("ompt_ext_get_num_teams"));
   GetThreadLimit = reinterpret_cast<TargetQueryFn>(Lookup("ompt_ext_get_thread_limit"));
+  GetCodeLocation = reinterpret_cast<CodeLocationFn>(Lookup("ompt_ext_get_code_location"));
 }
 
 void onDeviceLoad(int, const char *, int64_t, void *, size_t Bytes, void *, void *, uint64_t) {
@@ -43,7 +62,7 @@ void onDeviceFinalize(int) { ++Seen.Finalized; }
 
 // At the end of a target region the device still holds the sizes of the region's launch.
 void onTarget(ompt_target_t, ompt_scope_endpoint_t Endpoint, int, ompt_data_t *, ompt_id_t TargetId,
-              const void *) {
+              const void *CodePtr) {
   TargetQueryFn Teams = GetNumTeams, Threads = GetThreadLimit;
   if (Endpoint != ompt_scope_end || !Teams || !Threads)
     return;
@@ -52,6 +71,12 @@ void onTarget(ompt_target_t, ompt_scope_endpoint_t Endpoint, int, ompt_data_t *,
   int PerTeam = Threads(TargetId);
   for (int Max = Seen.MaxThreadsPerTeam; PerTeam > Max;)
     Seen.MaxThreadsPerTeam.compare_exchange_weak(Max, PerTeam);
+  CodeLocationFn Where = GetCodeLocation;
+  if (const char *Location = Where ? Where(CodePtr) : nullptr) {
+    RegionCounts &R = regions();
+    std::lock_guard<std::mutex> Guard(R.Lock);
+    ++R.Launches[Location];
+  }
 }
 
 int initialize(ompt_function_lookup_t Lookup, int, ompt_data_t *) {
@@ -68,6 +93,12 @@ int initialize(ompt_function_lookup_t Lookup, int, ompt_data_t *) {
 }
 
 void finalize(ompt_data_t *) {
+  {
+    RegionCounts &R = regions();
+    std::lock_guard<std::mutex> Guard(R.Lock);
+    for (const auto &[Location, Launches] : R.Launches)
+      std::printf("ompt_summary: region %s: %u launch(es)\n", Location.c_str(), Launches);
+  }
   std::printf("ompt_summary: %u device(s) initialized, %u image(s) loaded (%llu bytes), "
               "%u kernel launch(es), %llu team(s), at most %d threads per team, "
               "%u device(s) finalized\n",

@@ -1,6 +1,7 @@
 // The benchmark's arithmetic and reporting: medians, the rows a child reports and the parent
 // reads back, the table, and the ratios line composed from the rows.
 #include "figures.h"
+#include "openmp_figures.h"
 #include "ratios.h"
 #include "timing.h"
 
@@ -65,13 +66,16 @@ TEST(BenchFigures, RatiosFollowTheirRowsAndSkipMissingOnes) {
       {"owner.1e6", "", 44, 4},         {"own.launch", "", 1000, 600},
       {"own.launch.profile", "", 1500}, {"own.launch.debug1", "", 5000},
       {"threads.2", "", 21, 20},        {"load.100.devlib.second", "", 30, 10},
-      {"load.1.first", "", 5, 0}};
+      {"load.1.first", "", 5, 0},       {"example.heat", "", 30, 20},
+      {"omp.launch", "", 18, 16},       {"omp.saxpy", "", 110, 100}};
   Ratios Expected = {{"launch", 2},         {"launch1e4", 2},
                      {"launch1e4_over_10", 3}, {"transfer64M", 1},
                      {"transfer4B", 1.1},   {"alloc", 1.5},
                      {"owner1e6", 11},      {"own_launch", 1000.0 / 600},
                      {"own_launch_profile", 1.5}, {"own_launch_debug1", 5},
-                     {"threads2", 1.05},    {"load100_devlib_second", 3}};
+                     {"threads2", 1.05},    {"omp_saxpy", 1.1},
+                     {"omp_launch", 1.125}, {"example_heat", 1.5},
+                     {"load100_devlib_second", 3}};
   Ratios Got = ratios(Rows);
   ASSERT_EQ(Got.size(), Expected.size()) << ratiosLine(Got);
   for (size_t I = 0; I < Got.size(); ++I) {
@@ -80,6 +84,31 @@ TEST(BenchFigures, RatiosFollowTheirRowsAndSkipMissingOnes) {
   }
   EXPECT_EQ(ratiosLine({{"launch", 1.0314}, {"transfer64M", 0.98}}),
             "ratios: launch=1.031 transfer64M=0.980");
+}
+
+TEST(BenchFigures, ExampleTimeComesFromItsVerifiedLineOnly) {
+  const std::pair<const char *, double> Cases[] = {
+      {"saxpy: 10 floats, on device 0, 12.5 ms, verified against the host\n", 12.5},
+      {"noise\nheat: 8 x 8 grid, on device 0 and device 1, 3 ms, verified against the host\n", 3},
+      {"saxpy: WRONG, 1 values differ from the host, the first at 0: 1 != 2\n", -1},
+      {"saxpy: 10 floats, on device 0, 12.5 ms, verified against the host, twice\n", -1},
+      {"", -1}};
+  for (const auto &[Output, Milliseconds] : Cases)
+    EXPECT_EQ(exampleMilliseconds(Output), Milliseconds) << Output;
+}
+
+TEST(BenchFigures, PluginLaunchTimeIsTheMedianKernelSliceOnHostTracks) {
+  // Host slices of 10, 30 and 20 us; the queue track (tid 0) and copies do not count.
+  const std::string Timeline = R"json({"traceEvents":[
+    {"ph":"M","name":"thread_name","pid":0,"tid":1,"args":{"name":"host thread 0"}},
+    {"ph":"X","name":"k","cat":"kernel","pid":0,"tid":1,"ts":0,"dur":10},
+    {"ph":"X","name":"k","cat":"kernel","pid":0,"tid":0,"ts":1,"dur":500},
+    {"ph":"X","name":"DataWrite (Host to Device)","cat":"copy","pid":0,"tid":1,"ts":2,"dur":900},
+    {"ph":"X","name":"k","cat":"kernel","pid":0,"tid":2,"ts":3,"dur":30},
+    {"ph":"X","name":"k","cat":"kernel","pid":1,"tid":1,"ts":4,"dur":20}]})json";
+  EXPECT_DOUBLE_EQ(medianHostKernelNs(Timeline), 20000);
+  EXPECT_EQ(medianHostKernelNs(R"({"traceEvents":[]})"), -1);
+  EXPECT_EQ(medianHostKernelNs("{truncated"), -1);
 }
 
 TEST(BenchFigures, JsonHoldsEveryRowAndRatio) {

@@ -32,9 +32,12 @@ struct TimelineRecorder {
   std::vector<ClockPair> Pairs; // by device number
 };
 
+// Never destroyed: a compiled program's host runtime shuts the plugin down from an exit handler,
+// which runs after the destructors of statics constructed later (the recorder's first use is a
+// launch), and the shutdown still writes the file.
 TimelineRecorder &recorder() {
-  static TimelineRecorder Recorder;
-  return Recorder;
+  static TimelineRecorder *Recorder = new TimelineRecorder;
+  return *Recorder;
 }
 
 ClockPair clockPair(int32_t DeviceId) {

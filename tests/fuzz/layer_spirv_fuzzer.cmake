@@ -9,6 +9,7 @@ get_target_property(LAYER_FUZZ_SPIRV_TOOLS SPIRV-Tools-static IMPORTED_LOCATION_
 set(LAYER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_check.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_block_order.cpp
+  ${PROJECT_SOURCE_DIR}/layer/src/spirv_lowering.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/spirv_translate.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/isolated_call.cpp
   ${PROJECT_SOURCE_DIR}/layer/src/module_cache.cpp
