@@ -470,6 +470,21 @@ std::vector<std::string> deviceLimitProblems(const std::string &IR) {
   return Out;
 }
 
+std::vector<std::string> genericKernels(const std::string &IR) {
+  // "@<kernel>_kernel_environment = ... { %struct.ConfigurationEnvironmentTy { i8 U, i8 N, i8 M,"
+  // with execution mode M: 1 generic, 2 SPMD, 3 generic made SPMD.
+  static const std::regex Environment(
+      R"(^@([-\w$.]+)_kernel_environment = .*ConfigurationEnvironmentTy \{ i8 [0-9]+, i8 [0-9]+, i8 ([0-9]+),)");
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    std::smatch M;
+    if (Line.find("_kernel_environment = ") != std::string::npos &&
+        std::regex_search(Line, M, Environment) && M[2].str() == "1")
+      Out.push_back(M[1].str());
+  }
+  return Out;
+}
+
 std::string inlineEverything(const std::string &IR) {
   std::string Out;
   Out.reserve(IR.size());

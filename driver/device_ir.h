@@ -68,6 +68,10 @@ std::vector<std::string> missingRuntimeFunctions(const std::string &IR);
 // 64 KiB, shared variables of more than 64 KiB. Empty when all fit.
 std::vector<std::string> deviceLimitProblems(const std::string &IR);
 
+// The kernels the front end's device IR runs in generic mode (their kernel environment says so):
+// the device runtime runs their parallel regions on one thread per team.
+std::vector<std::string> genericKernels(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
 // must end up inside its kernels. Library calls are left as written ("no-builtins"): printf

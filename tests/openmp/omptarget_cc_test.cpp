@@ -172,6 +172,17 @@ TEST(HostEntries, ReadFromTheHostIR) {
   EXPECT_EQ(Entries[1].Flags, 8u);
 }
 
+TEST(GenericKernels, AreThoseOfExecutionModeOne) {
+  EXPECT_EQ(genericKernels(
+                "@__omp_offloading_fe00_1_main_l4_kernel_environment = weak_odr protected "
+                "addrspace(1) constant %struct.KernelEnvironmentTy { "
+                "%struct.ConfigurationEnvironmentTy { i8 1, i8 1, i8 1, i32 1, i32 256 } }\n"
+                "@__omp_offloading_fe00_1_main_l9_kernel_environment = weak_odr protected "
+                "addrspace(1) constant %struct.KernelEnvironmentTy { "
+                "%struct.ConfigurationEnvironmentTy { i8 0, i8 0, i8 2, i32 1, i32 256 } }\n"),
+            (std::vector<std::string>{"__omp_offloading_fe00_1_main_l4"}));
+}
+
 TEST(MissingRuntimeFunctions, AreTheUndefinedOpenMPOnes) {
   EXPECT_EQ(missingRuntimeFunctions("declare void @__kmpc_ordered(ptr, i32)\n"
                                     "define void @__kmpc_barrier(ptr %0, i32 %1) {\n"
