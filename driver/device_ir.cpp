@@ -165,6 +165,65 @@ std::vector<HostEntry> hostEntries(const std::string &HostIR) {
   return Out;
 }
 
+std::string constantPrintfFormats(const std::string &IR, std::vector<std::string> &Formats) {
+  // The format argument: a global, directly or cast from the global address space.
+  static const std::regex Call(
+      R"(@printf\((ptr (?:noundef )?(?:addrspacecast \(ptr addrspace\(1\) )?@([-\w$.]+)(?: to ptr\))?)[,)])");
+  std::vector<std::string> All = lines(IR);
+  // Candidates: constants of the default or global space passed as a printf format, with no
+  // other mention.
+  std::unordered_map<std::string, size_t> FormatUses, Mentions;
+  std::set<std::string> Constants;
+  for (const std::string &Line : All) {
+    for (std::sregex_iterator M(Line.begin(), Line.end(), Call), End; M != End; ++M)
+      FormatUses[(*M)[2].str()] += 1;
+    bool HasSpace;
+    size_t Keyword = variableKeyword(Line, HasSpace), Length;
+    if (Keyword != std::string::npos && Line.compare(Keyword, 8, "constant") == 0 &&
+        (!HasSpace || Line.find(" addrspace(1) ") < Keyword))
+      Constants.insert(globalToken(Line, 0, Length));
+  }
+  for (const std::string &Line : All)
+    for (size_t At = Line.find('@'); At != std::string::npos; At = Line.find('@', At + 1)) {
+      size_t Length;
+      std::string Name = globalToken(Line, At, Length);
+      if (FormatUses.count(Name))
+        Mentions[Name] += 1;
+    }
+  std::set<std::string> Chosen;
+  for (const auto &[Name, Uses] : FormatUses)
+    if (Constants.count(Name) && Mentions[Name] == Uses + 1)
+      Chosen.insert(Name);
+  if (Chosen.empty())
+    return IR;
+  Formats.insert(Formats.end(), Chosen.begin(), Chosen.end());
+  std::string Out;
+  Out.reserve(IR.size());
+  for (std::string Line : All) {
+    bool HasSpace;
+    size_t Keyword = variableKeyword(Line, HasSpace), Length;
+    if (Keyword != std::string::npos && Chosen.count(globalToken(Line, 0, Length))) {
+      size_t Space = Line.find(" addrspace(1) ");
+      if (Space != std::string::npos && Space < Keyword)
+        Line.erase(Space, 13), Keyword -= 13;
+      Line.insert(Keyword, "addrspace(2) ");
+    } else if (Line.compare(0, 8, "declare ") == 0 && Line.find("@printf(ptr") != std::string::npos) {
+      Line.insert(Line.find("@printf(ptr") + 11, " addrspace(2)");
+    } else if (Line.find("@printf(") != std::string::npos) {
+      std::smatch M;
+      if (std::regex_search(Line, M, Call) && Chosen.count(M[2].str())) {
+        Line.replace(M.position(1), M.length(1), "ptr addrspace(2) noundef @" + M[2].str());
+        size_t Type = Line.find("(ptr, ...) @printf(");
+        if (Type != std::string::npos)
+          Line.replace(Type, 10, "(ptr addrspace(2), ...)");
+      }
+    }
+    Out += Line;
+    Out += '\n';
+  }
+  return Out;
+}
+
 std::vector<std::string> defaultSpaceGlobals(const std::string &IR) {
   std::vector<std::string> Out;
   for (const std::string &Line : lines(IR)) {
@@ -411,6 +470,21 @@ std::vector<std::string> deviceLimitProblems(const std::string &IR) {
   return Out;
 }
 
+std::vector<std::string> genericKernels(const std::string &IR) {
+  // "@<kernel>_kernel_environment = ... { %struct.ConfigurationEnvironmentTy { i8 U, i8 N, i8 M,"
+  // with execution mode M: 1 generic, 2 SPMD, 3 generic made SPMD.
+  static const std::regex Environment(
+      R"(^@([-\w$.]+)_kernel_environment = .*ConfigurationEnvironmentTy \{ i8 [0-9]+, i8 [0-9]+, i8 ([0-9]+),)");
+  std::vector<std::string> Out;
+  for (const std::string &Line : lines(IR)) {
+    std::smatch M;
+    if (Line.find("_kernel_environment = ") != std::string::npos &&
+        std::regex_search(Line, M, Environment) && M[2].str() == "1")
+      Out.push_back(M[1].str());
+  }
+  return Out;
+}
+
 std::string inlineEverything(const std::string &IR) {
   std::string Out;
   Out.reserve(IR.size());
@@ -419,9 +493,10 @@ std::string inlineEverything(const std::string &IR) {
       size_t Open = Line.find("= { ");
       if (Open != std::string::npos) {
         std::istringstream Words(Line.substr(Open + 4));
-        std::string Kept = "alwaysinline";
+        std::string Kept = "alwaysinline \"no-builtins\"";
         for (std::string Word; Words >> Word;)
-          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}")
+          if (Word != "noinline" && Word != "optnone" && Word != "alwaysinline" && Word != "}" &&
+              Word != "\"no-builtins\"")
             Kept += " " + Word;
         Line = Line.substr(0, Open) + "= { " + Kept + " }";
       }

@@ -21,6 +21,11 @@ struct HostEntry {
 // The entries the host IR registers, in its order.
 std::vector<HostEntry> hostEntries(const std::string &HostIR);
 
+// IR in which the format strings of printf calls (constant strings used only as formats) are in
+// the constant address space and the calls pass them so: SPIR-V's printf takes its format
+// there. Their names are added to Formats (they are not to be moved to the global space).
+std::string constantPrintfFormats(const std::string &IR, std::vector<std::string> &Formats);
+
 // Names of the global variables IR defines or declares in the default address space (compiler
 // variables "llvm.*" excepted).
 std::vector<std::string> defaultSpaceGlobals(const std::string &IR);
@@ -63,9 +68,14 @@ std::vector<std::string> missingRuntimeFunctions(const std::string &IR);
 // 64 KiB, shared variables of more than 64 KiB. Empty when all fit.
 std::vector<std::string> deviceLimitProblems(const std::string &IR);
 
+// The kernels the front end's device IR runs in generic mode (their kernel environment says so):
+// the device runtime runs their parallel regions on one thread per team.
+std::vector<std::string> genericKernels(const std::string &IR);
+
 // IR with every function made always-inline and no call kept from inlining: the CPU driver
 // gives work-group local variables their storage only in kernels, so device code reaching them
-// must end up inside its kernels.
+// must end up inside its kernels. Library calls are left as written ("no-builtins"): printf
+// made puts, or a loop made memset, would need functions the device does not have.
 std::string inlineEverything(const std::string &IR);
 
 // IR text defining the device offload table, sorted by name: the variables among Entries that the

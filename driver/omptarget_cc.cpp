@@ -128,6 +128,14 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
                  Source.c_str(), Problem.c_str());
   if (!Limits.empty())
     return 1;
+  if (T.Verbose)
+    for (const std::string &Kernel : genericKernels(Device))
+      std::fprintf(stderr,
+                   "omptarget-cc: %s: %s runs in generic mode: its parallel regions run on one "
+                   "thread per team\n",
+                   Source.c_str(), Kernel.c_str());
+  std::vector<std::string> Formats;
+  Device = constantPrintfFormats(Device, Formats);
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
   // The table only where the program has variables: with several sources, one file's table is

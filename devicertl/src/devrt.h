@@ -59,7 +59,6 @@ typedef struct {
   uint32_t ExecMode;
   // Threads of the active outermost parallel region (1 outside one, and when it is serialized).
   uint32_t ParallelSize;
-  uint32_t ReductionDataSize;
   uint32_t SharedTop; // bytes of SharedStack in use
   uint32_t SharedLock;
   void *SharedArgs;   // the argument list of the parallel region being run
@@ -97,14 +96,6 @@ INLINE int teamIsConverged(void) {
   return isSPMD() && parallelLevel() <= 1 && (parallelLevel() == 0 || devrtTeam.ParallelSize > 1);
 }
 
-// What the device runtime could not do, kept for the host to read ("__omp_devrt_failure": the
-// text of the first failure of the program).
-void devrtFail(CONSTANT const char *Text, uint32_t Length);
-#define DEVRT_FAIL(Text)                                                                           \
-  do {                                                                                             \
-    static CONSTANT const char Message[] = "omptarget device runtime: " Text;                      \
-    devrtFail(Message, sizeof(Message));                                                           \
-  } while (0)
 
 // Calls through function pointers the compiler hands over (outlined regions, reduction helpers,
 // task entries), made with the calling convention the compiler gives those functions

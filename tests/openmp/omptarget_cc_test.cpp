@@ -65,6 +65,24 @@ const Case Cases[] = {
      "  %8 = call spir_func i32 @__kmpc_omp_task(ptr @1, i32 %2, ptr %7)\n"
      "declare i32 @__devrt_omp_task_entry(ptr, i32, ptr, ptr)\n"
      "declare i32 @__devrt_omp_task_with_deps_entry(ptr, i32, ptr, i32, ptr, i32, ptr, ptr)\n"},
+    {"printf formats used only as formats go to the constant space",
+     [](const std::string &IR) {
+       std::vector<std::string> Formats;
+       std::string Out = constantPrintfFormats(IR, Formats);
+       return Out + "formats:" + (Formats.size() == 1 ? Formats[0] : "?") + "\n";
+     },
+     "@.str = private unnamed_addr addrspace(1) constant [3 x i8] c\"%d\\00\", align 1\n"
+     "@.str.1 = private unnamed_addr constant [3 x i8] c\"%s\\00\", align 1\n"
+     "  %1 = call i32 (ptr, ...) @printf(ptr noundef addrspacecast (ptr addrspace(1) @.str to "
+     "ptr), i32 %x)\n"
+     "  %2 = call i32 (ptr, ...) @printf(ptr noundef @.str.1, ptr @.str.1)\n"
+     "declare i32 @printf(ptr noundef, ...)\n",
+     "@.str = private unnamed_addr addrspace(2) constant [3 x i8] c\"%d\\00\", align 1\n"
+     "@.str.1 = private unnamed_addr constant [3 x i8] c\"%s\\00\", align 1\n"
+     "  %1 = call i32 (ptr addrspace(2), ...) @printf(ptr addrspace(2) noundef @.str, i32 %x)\n"
+     "  %2 = call i32 (ptr, ...) @printf(ptr noundef @.str.1, ptr @.str.1)\n"
+     "declare i32 @printf(ptr addrspace(2) noundef, ...)\n"
+     "formats:.str\n"},
     {"one calling convention", unifyCallingConventions,
      "define internal spir_func void @f() {\n  tail call spir_func void @g()\n",
      "define internal void @f() {\n  tail call void @g()\n"},
@@ -79,8 +97,8 @@ const Case Cases[] = {
     {"everything always inline", inlineEverything,
      "attributes #0 = { noinline nounwind optnone \"kernel\" }\n"
      "attributes #1 = { alwaysinline }\n",
-     "attributes #0 = { alwaysinline nounwind \"kernel\" }\n"
-     "attributes #1 = { alwaysinline }\n"},
+     "attributes #0 = { alwaysinline \"no-builtins\" nounwind \"kernel\" }\n"
+     "attributes #1 = { alwaysinline \"no-builtins\" }\n"},
     {"overflow intrinsics become plain arithmetic", lowerOverflowIntrinsics,
      "  %r = call { i64, i1 } @llvm.uadd.with.overflow.i64(i64 %a, i64 1)\n"
      "declare { i64, i1 } @llvm.uadd.with.overflow.i64(i64, i64)\n"
@@ -152,6 +170,17 @@ TEST(HostEntries, ReadFromTheHostIR) {
   EXPECT_EQ(Entries[1].Name, "a\"b");
   EXPECT_EQ(Entries[1].Size, 0u);
   EXPECT_EQ(Entries[1].Flags, 8u);
+}
+
+TEST(GenericKernels, AreThoseOfExecutionModeOne) {
+  EXPECT_EQ(genericKernels(
+                "@__omp_offloading_fe00_1_main_l4_kernel_environment = weak_odr protected "
+                "addrspace(1) constant %struct.KernelEnvironmentTy { "
+                "%struct.ConfigurationEnvironmentTy { i8 1, i8 1, i8 1, i32 1, i32 256 } }\n"
+                "@__omp_offloading_fe00_1_main_l9_kernel_environment = weak_odr protected "
+                "addrspace(1) constant %struct.KernelEnvironmentTy { "
+                "%struct.ConfigurationEnvironmentTy { i8 0, i8 0, i8 2, i32 1, i32 256 } }\n"),
+            (std::vector<std::string>{"__omp_offloading_fe00_1_main_l4"}));
 }
 
 TEST(MissingRuntimeFunctions, AreTheUndefinedOpenMPOnes) {

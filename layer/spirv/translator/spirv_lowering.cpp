@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kOpEntryPoint = 15, kOpVariable = 59, kOpFunction = 54, kOpTypeBool = 20, kOpTypeInt = 21, kOpTypeFloat = 22, kOpConstantFalse = 41,
                    kOpConstant = 43, kOpConstantNull = 46;
 constexpr uint32_t kStorageFunction = 7, kVersion14 = 0x00010400;
+constexpr uint32_t kOpDecorate = 71, kDecorationBuiltIn = 11, kDecorationLinkage = 41;
 constexpr uint32_t kOpExtInstImport = 11, kOpExtInst = 12, kOpTypeArray = 28, kOpTypePointer = 32,
                    kOpBitcast = 124, kPrintf = 184;
 constexpr size_t kHeaderWords = 5;
@@ -113,6 +114,51 @@ std::vector<uint32_t> castPrintfFormats(const std::vector<uint32_t> &Words) {
   return Out;
 }
 
+// One variable per built-in, without linkage attributes: modules linked together each bring their
+// own, imported, and the translator makes the copies external globals nobody defines. Copies are
+// replaced by the first variable of their built-in where they are read (loads, casts, access
+// chains), and their names, decorations and interface entries go.
+std::vector<uint32_t> mergeBuiltIns(const std::vector<uint32_t> &Words) {
+  constexpr uint32_t kOpName = 5, kOpLoad = 61, kOpAccessChain = 65, kOpInBoundsAccessChain = 66,
+                     kOpPtrCastToGeneric = 121, kOpBitcastPointer = 124;
+  std::unordered_map<uint32_t, uint32_t> FirstOfKind, Replace;
+  for (size_t At = kHeaderWords; At < Words.size(); At += Words[At] >> 16)
+    if ((Words[At] & 0xFFFF) == kOpDecorate && (Words[At] >> 16) >= 4 &&
+        Words[At + 2] == kDecorationBuiltIn) {
+      auto [First, New] = FirstOfKind.emplace(Words[At + 3], Words[At + 1]);
+      Replace[Words[At + 1]] = New ? Words[At + 1] : First->second;
+    }
+  if (Replace.empty())
+    return Words;
+  auto copy = [&](uint32_t Id) { return Replace.count(Id) && Replace[Id] != Id; };
+  std::vector<uint32_t> Out(Words.begin(), Words.begin() + kHeaderWords);
+  for (size_t At = kHeaderWords; At < Words.size();) {
+    uint32_t Op = Words[At] & 0xFFFF, Count = Words[At] >> 16;
+    std::vector<uint32_t> I(Words.begin() + At, Words.begin() + At + Count);
+    At += Count;
+    bool Linkage = Op == kOpDecorate && Count >= 3 && I[2] == kDecorationLinkage &&
+                   Replace.count(I[1]);
+    if (Linkage || ((Op == kOpName || Op == kOpDecorate) && Count >= 2 && copy(I[1])) ||
+        (Op == kOpVariable && Count >= 3 && copy(I[2])))
+      continue;
+    if ((Op == kOpLoad || Op == kOpAccessChain || Op == kOpInBoundsAccessChain ||
+         Op == kOpPtrCastToGeneric || Op == kOpBitcastPointer) &&
+        Count >= 4 && copy(I[3]))
+      I[3] = Replace[I[3]];
+    if (Op == kOpEntryPoint && Count >= 4) {
+      size_t Interface = 3 + stringWords(I, 3, Count);
+      std::vector<uint32_t> Kept(I.begin(), I.begin() + Interface);
+      for (size_t K = Interface; K < Count; ++K)
+        if (!copy(I[K]))
+          Kept.push_back(I[K]);
+      Kept[0] = instruction(kOpEntryPoint, static_cast<uint32_t>(Kept.size()));
+      I = Kept;
+    }
+    Out.insert(Out.end(), I.begin(), I.end());
+  }
+  return Out;
+}
+
 // Adds to every entry point's interface the module-scope variables it does not list.
 std::vector<uint32_t> completeInterfaces(const std::vector<uint32_t> &Words) {
   std::vector<uint32_t> Globals;
@@ -174,6 +220,6 @@ std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words) {
     }
     At += Count;
   }
-  Out = castPrintfFormats(Out);
+  Out = castPrintfFormats(mergeBuiltIns(Out));
   return Words[1] >= kVersion14 ? completeInterfaces(Out) : Out;
 }

@@ -7,6 +7,8 @@
 
 // Words (host byte order, the header checked by the caller) with:
 //   - OpConstantNull of an integer, float or bool type made OpConstant 0 / OpConstantFalse;
+//   - no linkage attributes on built-in variables: modules linked together each import them,
+//     and the translator makes the copies external globals nobody defines;
 //   - the format of OpenCL printf passed as a pointer to a char array made a pointer to char
 //     (OpBitcast), the type the instruction requires;
 //   - from version 1.4 on, every module-scope variable listed in the interface of every entry
