@@ -1,6 +1,7 @@
 #include "device_caps.h"
 
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 
@@ -125,4 +126,38 @@ cl_int platformDevices(cl_platform_id Platform, std::vector<cl_device_id> &Devic
   if (Error != CL_SUCCESS)
     Devices.clear();
   return Error;
+}
+
+namespace {
+cl_int askPlatformServed(cl_platform_id Platform, bool (*Serves)(const DeviceCaps &)) {
+  std::vector<cl_device_id> Devices;
+  if (cl_int Error = platformDevices(Platform, Devices))
+    return Error;
+  for (cl_device_id Device : Devices) {
+    DeviceCaps Caps;
+    if (cl_int Error = deviceCaps(Device, Caps))
+      return Error;
+    if (Serves(Caps))
+      return CL_SUCCESS;
+  }
+  return CL_INVALID_PLATFORM;
+}
+} // namespace
+
+cl_int platformServed(cl_platform_id Platform, bool (*Serves)(const DeviceCaps &)) {
+  using Key = std::pair<cl_platform_id, bool (*)(const DeviceCaps &)>;
+  static std::mutex Lock;
+  static auto *Known = new std::map<Key, cl_int>(); // until the process ends
+  {
+    std::lock_guard<std::mutex> Guard(Lock);
+    auto It = Known->find(Key(Platform, Serves));
+    if (It != Known->end())
+      return It->second;
+  }
+  cl_int Served = askPlatformServed(Platform, Serves);
+  if (Served == CL_SUCCESS || Served == CL_INVALID_PLATFORM) {
+    std::lock_guard<std::mutex> Guard(Lock);
+    Known->emplace(Key(Platform, Serves), Served);
+  }
+  return Served;
 }

@@ -39,5 +39,10 @@ std::string deviceInfoText(cl_device_id Device, cl_device_info Param, cl_int *Er
 cl_int contextDevices(cl_context Context, std::vector<cl_device_id> &Devices);
 cl_int platformDevices(cl_platform_id Platform, std::vector<cl_device_id> &Devices);
 
+// CL_SUCCESS when Serves holds for some device of the platform, CL_INVALID_PLATFORM when it holds
+// for none, or the error of a query that failed. Answers are kept until the process ends;
+// failures are asked again.
+cl_int platformServed(cl_platform_id Platform, bool (*Serves)(const DeviceCaps &));
+
 // Whether a word occurs in a space-separated extension list.
 bool extensionListHas(const std::string &List, const char *Name);

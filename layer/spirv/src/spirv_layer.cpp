@@ -55,39 +55,6 @@ cl_int hookGetDeviceInfo(cl_device_id Device, cl_device_info Param, size_t Size,
   return answerBytes(Size, Value, SizeRet, List.data(), List.size() * sizeof(cl_name_version));
 }
 
-cl_int askPlatformServed(cl_platform_id Platform) {
-  std::vector<cl_device_id> Devices;
-  if (cl_int Error = platformDevices(Platform, Devices))
-    return Error;
-  for (cl_device_id Device : Devices) {
-    DeviceCaps Caps;
-    if (cl_int Error = deviceCaps(Device, Caps))
-      return Error;
-    if (layerTranslatesSpirv(Caps))
-      return CL_SUCCESS;
-  }
-  return CL_INVALID_PLATFORM;
-}
-
-// CL_SUCCESS when the layer compiles for some device of the platform, CL_INVALID_PLATFORM when
-// none, or the error of a query that failed. Answers are kept; failures are asked again.
-cl_int platformServed(cl_platform_id Platform) {
-  static std::mutex Lock;
-  static auto *Known = new std::unordered_map<cl_platform_id, cl_int>(); // until the process ends
-  {
-    std::lock_guard<std::mutex> Guard(Lock);
-    auto It = Known->find(Platform);
-    if (It != Known->end())
-      return It->second;
-  }
-  cl_int Served = askPlatformServed(Platform);
-  if (Served == CL_SUCCESS || Served == CL_INVALID_PLATFORM) {
-    std::lock_guard<std::mutex> Guard(Lock);
-    Known->emplace(Platform, Served);
-  }
-  return Served;
-}
-
 void *const kSpecConstantFunction =
     reinterpret_cast<void *>(guarded<layerSetProgramSpecializationConstant>);
 
@@ -103,7 +70,7 @@ void *hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = ownFunction(Name);
   if (Own) {
-    cl_int Served = platformServed(Platform);
+    cl_int Served = platformServed(Platform, layerTranslatesSpirv);
     if (Served == CL_SUCCESS)
       return Own;
     if (Served != CL_INVALID_PLATFORM)

@@ -127,44 +127,11 @@ void *layerFunction(const char *Name) {
   return nullptr;
 }
 
-cl_int askPlatformServed(cl_platform_id Platform) {
-  std::vector<cl_device_id> Devices;
-  if (cl_int Error = platformDevices(Platform, Devices))
-    return Error;
-  for (cl_device_id Device : Devices) {
-    DeviceCaps Caps;
-    if (cl_int Error = deviceCaps(Device, Caps))
-      return Error;
-    if (layerServesUsm(Caps))
-      return CL_SUCCESS;
-  }
-  return CL_INVALID_PLATFORM;
-}
-
-// CL_SUCCESS when the layer serves some device of the platform, CL_INVALID_PLATFORM when none,
-// or the error of a query that failed. Answers are kept; failures are asked again.
-cl_int platformServed(cl_platform_id Platform) {
-  static std::mutex Lock;
-  static auto *Known = new std::unordered_map<cl_platform_id, cl_int>(); // until the process ends
-  {
-    std::lock_guard<std::mutex> Guard(Lock);
-    auto It = Known->find(Platform);
-    if (It != Known->end())
-      return It->second;
-  }
-  cl_int Served = askPlatformServed(Platform);
-  if (Served == CL_SUCCESS || Served == CL_INVALID_PLATFORM) {
-    std::lock_guard<std::mutex> Guard(Lock);
-    Known->emplace(Platform, Served);
-  }
-  return Served;
-}
-
 void *hookGetExtensionFunctionAddressForPlatform(cl_platform_id Platform,
                                                              const char *Name) {
   void *Own = layerFunction(Name);
   if (Own) {
-    cl_int Served = platformServed(Platform);
+    cl_int Served = platformServed(Platform, layerServesUsm);
     if (Served == CL_SUCCESS)
       return Own;
     // Without an answer about the platform, no function: not the driver's, which would not work
@@ -206,7 +173,8 @@ cl_int hookGetHostTimer(cl_device_id Device, cl_ulong *HostTimestamp) {
 
 cl_int hookGetPlatformInfo(cl_platform_id Platform, cl_platform_info Param, size_t Size,
                            void *Value, size_t *SizeRet) {
-  if (Param != CL_PLATFORM_HOST_TIMER_RESOLUTION || platformServed(Platform) != CL_SUCCESS)
+  if (Param != CL_PLATFORM_HOST_TIMER_RESOLUTION ||
+      platformServed(Platform, layerServesUsm) != CL_SUCCESS)
     return gNext.clGetPlatformInfo(Platform, Param, Size, Value, SizeRet);
   cl_ulong Resolution = 0;
   cl_int Error =
