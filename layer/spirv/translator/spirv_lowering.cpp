@@ -190,6 +190,91 @@ std::vector<uint32_t> completeInterfaces(const std::vector<uint32_t> &Words) {
   return Out;
 }
 
+// Scalar add-with-carry and subtract-with-borrow, which the translator cannot read (it stops
+// the whole read), made the plain arithmetic, comparison and select they stand for; the struct
+// result is filled with the two values. Types and constants they need come before the first
+// function. Vector forms are left for the translator to refuse.
+std::vector<uint32_t> expandCarries(const std::vector<uint32_t> &Words) {
+  constexpr uint32_t kOpUndef = 1, kOpTypeStruct = 30, kOpCompositeInsert = 82, kOpIAdd = 128,
+                     kOpISub = 130, kOpIAddCarry = 149, kOpISubBorrow = 150, kOpSelect = 169,
+                     kOpULessThan = 176;
+  std::unordered_map<uint32_t, uint32_t> IntWidth, PairOf; // struct of two equal ints -> int
+  uint32_t Bool = 0;
+  size_t FirstFunction = Words.size();
+  bool Any = false;
+  for (size_t At = kHeaderWords; At < Words.size(); At += Words[At] >> 16) {
+    uint32_t Op = Words[At] & 0xFFFF, Count = Words[At] >> 16;
+    if (Op == kOpFunction && FirstFunction == Words.size())
+      FirstFunction = At;
+    else if (Op == kOpTypeInt && Count == 4)
+      IntWidth[Words[At + 1]] = Words[At + 2];
+    else if (Op == kOpTypeBool && Count == 2)
+      Bool = Words[At + 1];
+    else if (Op == kOpTypeStruct && Count == 4 && Words[At + 2] == Words[At + 3] &&
+             IntWidth.count(Words[At + 2]))
+      PairOf[Words[At + 1]] = Words[At + 2];
+    else if ((Op == kOpIAddCarry || Op == kOpISubBorrow) && Count == 5 &&
+             PairOf.count(Words[At + 1]))
+      Any = true;
+  }
+  if (!Any || FirstFunction == Words.size())
+    return Words;
+  uint32_t Bound = Words[3];
+  std::vector<uint32_t> Declarations;
+  if (!Bool) {
+    Bool = Bound++;
+    Declarations.insert(Declarations.end(), {instruction(kOpTypeBool, 2), Bool});
+  }
+  std::unordered_map<uint32_t, std::pair<uint32_t, uint32_t>> ZeroOne; // int -> its 0 and 1
+  auto constants = [&](uint32_t Int) {
+    auto [Found, New] = ZeroOne.emplace(Int, std::make_pair(Bound, Bound + 1));
+    if (New) {
+      bool Wide = IntWidth[Int] > 32;
+      for (uint32_t Value : {0u, 1u}) {
+        Declarations.insert(Declarations.end(),
+                            {instruction(kOpConstant, Wide ? 5 : 4), Int, Bound++, Value});
+        if (Wide)
+          Declarations.push_back(0);
+      }
+    }
+    return Found->second;
+  };
+  // The translator reads a struct built at once only from constants: it is filled one member at
+  // a time, from an undefined one.
+  std::unordered_map<uint32_t, uint32_t> Undefined; // struct -> its undefined value
+  auto undefined = [&](uint32_t Struct) {
+    auto [Found, New] = Undefined.emplace(Struct, Bound);
+    if (New)
+      Declarations.insert(Declarations.end(), {instruction(kOpUndef, 3), Struct, Bound++});
+    return Found->second;
+  };
+  std::vector<uint32_t> Body;
+  for (size_t At = FirstFunction; At < Words.size();) {
+    uint32_t Op = Words[At] & 0xFFFF, Count = Words[At] >> 16;
+    const uint32_t *I = &Words[At];
+    At += Count;
+    if ((Op != kOpIAddCarry && Op != kOpISubBorrow) || Count != 5 || !PairOf.count(I[1])) {
+      Body.insert(Body.end(), I, I + Count);
+      continue;
+    }
+    uint32_t Int = PairOf[I[1]], Value = Bound++, Flag = Bound++, Carry = Bound++, Half = Bound++;
+    auto [Zero, One] = constants(Int);
+    // A sum below an operand wrapped; a difference borrows when the first is below the second.
+    bool Add = Op == kOpIAddCarry;
+    Body.insert(Body.end(), {instruction(Add ? kOpIAdd : kOpISub, 5), Int, Value, I[3], I[4],
+                             instruction(kOpULessThan, 5), Bool, Flag, Add ? Value : I[3],
+                             Add ? I[3] : I[4], instruction(kOpSelect, 6), Int, Carry, Flag, One,
+                             Zero, instruction(kOpCompositeInsert, 6), I[1], Half, Value,
+                             undefined(I[1]), 0, instruction(kOpCompositeInsert, 6), I[1], I[2],
+                             Carry, Half, 1});
+  }
+  std::vector<uint32_t> Out(Words.begin(), Words.begin() + FirstFunction);
+  Out[3] = Bound;
+  Out.insert(Out.end(), Declarations.begin(), Declarations.end());
+  Out.insert(Out.end(), Body.begin(), Body.end());
+  return Out;
+}
+
 } // namespace
 
 std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words) {
@@ -220,6 +305,6 @@ std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words) {
     }
     At += Count;
   }
-  Out = castPrintfFormats(mergeBuiltIns(Out));
+  Out = castPrintfFormats(mergeBuiltIns(expandCarries(Out)));
   return Words[1] >= kVersion14 ? completeInterfaces(Out) : Out;
 }

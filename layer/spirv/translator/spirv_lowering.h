@@ -11,6 +11,8 @@
 //     and the translator makes the copies external globals nobody defines;
 //   - the format of OpenCL printf passed as a pointer to a char array made a pointer to char
 //     (OpBitcast), the type the instruction requires;
+//   - scalar OpIAddCarry and OpISubBorrow (the backend forms them from overflow checks in loops)
+//     made an add or subtract, an unsigned comparison, a select and the struct of the two;
 //   - from version 1.4 on, every module-scope variable listed in the interface of every entry
 //     point (the backend leaves out some it uses, which the validator refuses; listing one that
 //     an entry point does not use is allowed);
