@@ -99,11 +99,10 @@ public:
       Code.assign(W, W + 4);
       Code[0] = instruction(Op, 4);
       return Code;
-    } else if ((Op == kOpDecorateString && Count >= 4 && W[2] == kDecorationUserSemantic &&
-                Facts.Types.count(W[1])) ||
+    } else if ((Op == kOpDecorateString && Count >= 4 && W[2] == kDecorationUserSemantic) ||
                (Op == kOpMemberDecorateString && Count >= 5 &&
                 W[3] == kDecorationUserSemantic)) {
-      return Code;
+      return Code; // remarks for tools, of no effect on the code; the translator reads none
     } else if (Op == kOpExtInst && Count >= 6 && Facts.OpenCLStd && W[3] == Facts.OpenCLStd &&
                W[4] == kPrintf) {
       Code.assign(W, W + Count);

@@ -12,7 +12,7 @@
 //   - OpPtrEqual / OpPtrNotEqual made integer comparisons of the pointers' addresses, and
 //     OpPtrDiff the difference of the addresses divided by the size of the pointee (left as it
 //     is where that size cannot be known: the translator then refuses the module);
-//   - no UserSemantic string decorations on types and struct members;
+//   - no UserSemantic string decorations (on types, members, values alike);
 //   - OpCopyMemory made a load and a store, and no memory operands on OpCopyMemorySized;
 //   - 32-bit float arguments of OpenCL.std printf converted to double (adding the type and the
 //     Float64 capability where missing).
