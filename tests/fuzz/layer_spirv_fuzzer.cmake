@@ -10,6 +10,7 @@ set(LAYER_FUZZ_SOURCES
   ${PROJECT_SOURCE_DIR}/layer/spirv/translator/spirv_check.cpp
   ${PROJECT_SOURCE_DIR}/layer/spirv/translator/spirv_block_order.cpp
   ${PROJECT_SOURCE_DIR}/layer/spirv/translator/spirv_lowering.cpp
+  ${PROJECT_SOURCE_DIR}/layer/spirv/translator/spirv_1_4_lowering.cpp
   ${PROJECT_SOURCE_DIR}/layer/spirv/src/spirv_words.cpp
   ${PROJECT_SOURCE_DIR}/layer/spirv/src/spirv_translate.cpp
   ${PROJECT_SOURCE_DIR}/layer/spirv/src/isolated_call.cpp

@@ -1,5 +1,7 @@
 #include "spirv_lowering.h"
 
+#include "spirv_1_4_lowering.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -305,6 +307,6 @@ std::vector<uint32_t> lowerSpirv(const std::vector<uint32_t> &Words) {
     }
     At += Count;
   }
-  Out = castPrintfFormats(mergeBuiltIns(expandCarries(Out)));
+  Out = lowerSpirv14Constructs(castPrintfFormats(mergeBuiltIns(expandCarries(Out))));
   return Words[1] >= kVersion14 ? completeInterfaces(Out) : Out;
 }
