@@ -81,14 +81,17 @@ extern LOCAL int64_t devrtExchange[DEVRT_MAX_THREADS];
 INLINE int isSPMD(void) { return devrtTeam.ExecMode == EXEC_SPMD; }
 INLINE uint32_t parallelLevel(void) { return devrtLevel[hwThreadId()]; }
 
-// The thread number and team size that OpenMP sees at the calling point.
+// The thread number and team size that OpenMP sees at the calling point. A region's size is 1
+// or the whole team; taken from the work-group builtin in the second case, which the CPU driver
+// knows when it builds the kernel for a work-group size, so that a loop's stride over the
+// threads is a constant there.
 INLINE uint32_t ompThreadNum(void) {
   if (parallelLevel() != 1 || devrtTeam.ParallelSize == 1)
     return 0;
   return hwThreadId();
 }
 INLINE uint32_t ompNumThreads(void) {
-  return parallelLevel() == 1 ? devrtTeam.ParallelSize : 1;
+  return parallelLevel() == 1 && devrtTeam.ParallelSize != 1 ? hwNumThreads() : 1;
 }
 // True where all work-items of the team run the calling point together, so that a hardware
 // barrier is legal there.
