@@ -122,3 +122,18 @@ std::string kernelInfoIR(const std::string &DeviceIR, const std::vector<std::str
   }
   return Out.empty() ? Out : "\n" + Out;
 }
+
+std::string settleTeamStackUse(const std::string &LinkedIR) {
+  if (LinkedIR.find("@devrtSharedAlloc(") != std::string::npos)
+    return LinkedIR;
+  const std::string Start = "\n@__devrt_uses_team_stack = ", One = "constant i8 1";
+  size_t At = LinkedIR.find(Start);
+  if (At == std::string::npos)
+    return LinkedIR;
+  size_t End = LinkedIR.find('\n', At + 1), Value = LinkedIR.find(One, At);
+  if (Value == std::string::npos || Value > End)
+    return LinkedIR;
+  std::string Out = LinkedIR;
+  Out[Value + One.size() - 1] = '0';
+  return Out;
+}

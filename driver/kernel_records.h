@@ -20,4 +20,9 @@ std::string defaultDistributeUnchunked(const std::string &DeviceIR,
 // deals single iterations round-robin, which only a one-thread team runs in order.
 std::string kernelInfoIR(const std::string &DeviceIR, const std::vector<std::string> &Kernels);
 
+// Linked device IR with the runtime's "__devrt_uses_team_stack" set to 0 when nothing in it can
+// allocate on a team's shared stack (the runtime's allocator was not linked in), so that SPMD
+// kernels start without a barrier.
+std::string settleTeamStackUse(const std::string &LinkedIR);
+
 #endif

@@ -174,7 +174,7 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
       return 1;
   }
   if (Linked.empty() ||
-      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(Linked)))) {
+      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(settleTeamStackUse(Linked))))) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
     return 1;
   }

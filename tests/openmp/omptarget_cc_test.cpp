@@ -131,6 +131,16 @@ const Case Cases[] = {
      "\n@k_l4_kernel_info = addrspace(1) constant { i32, i32, [3 x [2 x i32]], i64, i32, i32, "
      "i32, i32 } { i32 5, i32 3, [3 x [2 x i32]] [[2 x i32] [i32 0, i32 8], [2 x i32] [i32 0, "
      "i32 8], [2 x i32] [i32 0, i32 4]], i64 0, i32 0, i32 0, i32 1, i32 0 }, align 8\n"},
+    {"no team stack without its allocator", settleTeamStackUse,
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal void @__kmpc_alloc_shared_user() {\n",
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 0, align 1\n"
+     "define internal void @__kmpc_alloc_shared_user() {\n"},
+    {"the team stack stays where its allocator is linked in", settleTeamStackUse,
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal ptr @devrtSharedAlloc(i64 %0) {\n",
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal ptr @devrtSharedAlloc(i64 %0) {\n"},
     {"one calling convention", unifyCallingConventions,
      "define internal spir_func void @f() {\n  tail call spir_func void @g()\n",
      "define internal void @f() {\n  tail call void @g()\n"},
