@@ -11,6 +11,7 @@
 // clang-22 alone with the offload flags.
 #include "command.h"
 #include "device_ir.h"
+#include "kernel_records.h"
 
 #include <climits>
 #include <cstdio>
@@ -137,7 +138,9 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
   std::vector<std::string> Formats;
   Device = constantPrintfFormats(Device, Formats);
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
-  std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
+  std::vector<std::string> BlockKernels;
+  std::string Fixed = defaultDistributeUnchunked(
+      bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved))), BlockKernels);
   // The table only where the program has variables: with several sources, one file's table is
   // the one the plugin finds.
   std::vector<HostEntry> Entries = hostEntries(Host);
@@ -146,6 +149,7 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     HasVariables |= E.Size > 0;
   if (HasVariables)
     Fixed += offloadTableIR(Entries, Moved);
+  Fixed += kernelInfoIR(Device, BlockKernels);
   std::string FixedIR = Stem + ".device.fixed.ll", LinkedIR = Stem + ".device.linked.ll";
   if (!writeFile(FixedIR, Fixed)) {
     std::fprintf(stderr, "omptarget-cc: cannot write %s\n", FixedIR.c_str());
@@ -170,7 +174,7 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
       return 1;
   }
   if (Linked.empty() ||
-      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(Linked)))) {
+      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(settleTeamStackUse(Linked))))) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
     return 1;
   }

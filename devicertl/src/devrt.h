@@ -56,7 +56,6 @@ typedef struct {
 
 // One team's state, written by its first work-item at kernel start.
 typedef struct {
-  uint32_t ExecMode;
   // Threads of the active outermost parallel region (1 outside one, and when it is serialized).
   uint32_t ParallelSize;
   uint32_t SharedTop; // bytes of SharedStack in use
@@ -71,24 +70,34 @@ typedef struct {
 // Work-group local variables (defined in calls.ll, with these sizes).
 extern LOCAL TeamState devrtTeam;
 _Static_assert(sizeof(TeamState) <= 128, "calls.ll gives the team state 128 bytes");
-// Per work-item nesting depth of parallel regions.
+// Per work-item nesting depth of parallel regions, and whether the kernel runs in SPMD mode (each
+// work-item keeps its own copy, so that no barrier needs to publish it).
 extern LOCAL uint8_t devrtLevel[DEVRT_MAX_THREADS];
+#define LEVEL_SPMD 0x80
 // The team's shared stack.
 extern LOCAL uint64_t devrtSharedStack[DEVRT_SHARED_STACK / 8];
 // One 64-bit slot per work-item for the exchanges of the shuffles.
 extern LOCAL int64_t devrtExchange[DEVRT_MAX_THREADS];
 
-INLINE int isSPMD(void) { return devrtTeam.ExecMode == EXEC_SPMD; }
-INLINE uint32_t parallelLevel(void) { return devrtLevel[hwThreadId()]; }
+INLINE int isSPMD(void) { return (devrtLevel[hwThreadId()] & LEVEL_SPMD) != 0; }
+INLINE uint32_t parallelLevel(void) { return devrtLevel[hwThreadId()] & ~LEVEL_SPMD; }
 
-// The thread number and team size that OpenMP sees at the calling point.
+// Non-zero when the program's device code may allocate on the team's shared stack (variables
+// shared with parallel regions, tasks): 1 here, set to 0 by omptarget-cc in a program's linked
+// device code where nothing can, so that its SPMD kernels start without a barrier.
+extern const GLOBAL uint8_t __devrt_uses_team_stack;
+
+// The thread number and team size that OpenMP sees at the calling point. A region's size is 1
+// or the whole team; taken from the work-group builtin in the second case, which the CPU driver
+// knows when it builds the kernel for a work-group size, so that a loop's stride over the
+// threads is a constant there.
 INLINE uint32_t ompThreadNum(void) {
   if (parallelLevel() != 1 || devrtTeam.ParallelSize == 1)
     return 0;
   return hwThreadId();
 }
 INLINE uint32_t ompNumThreads(void) {
-  return parallelLevel() == 1 ? devrtTeam.ParallelSize : 1;
+  return parallelLevel() == 1 && devrtTeam.ParallelSize != 1 ? hwNumThreads() : 1;
 }
 // True where all work-items of the team run the calling point together, so that a hardware
 // barrier is legal there.

@@ -14,7 +14,7 @@ INLINED_ENTRY void __kmpc_parallel_60(void *Ident, int32_t Gtid, int32_t IfExpr,
   (void)Strict;
   uint32_t Tid = hwThreadId();
   int32_t Zero = 0;
-  if (isSPMD() && devrtLevel[Tid] == 0) {
+  if (isSPMD() && parallelLevel() == 0) {
     uint32_t Team = hwNumThreads();
     int Whole = IfExpr && (NumThreads <= 0 || (uint32_t)NumThreads >= Team);
     hwBarrier();
@@ -23,9 +23,9 @@ INLINED_ENTRY void __kmpc_parallel_60(void *Ident, int32_t Gtid, int32_t IfExpr,
     hwBarrier();
     if (Whole || Tid == 0) {
       int32_t Num = Whole ? (int32_t)Tid : 0;
-      devrtLevel[Tid] = 1;
+      devrtLevel[Tid] = LEVEL_SPMD | 1;
       __devrt_call_outlined(Fn, &Num, &Zero, Args, NArgs);
-      devrtLevel[Tid] = 0;
+      devrtLevel[Tid] = LEVEL_SPMD;
     }
     hwBarrier();
     if (Tid == 0)

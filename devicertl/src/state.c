@@ -2,6 +2,9 @@
 #include "devrt.h"
 
 
+// Weak, so that compiling the runtime does not fold it: omptarget-cc sets it per program.
+__attribute__((weak)) const GLOBAL uint8_t __devrt_uses_team_stack = 1;
+
 // Every work-item of every kernel calls this first. SPMD kernels run all work-items through the
 // region (all get -1). Generic kernels run their sequential part on the team's first work-item
 // (it gets -1); the others get their number and leave, so parallel regions of a generic kernel
@@ -10,8 +13,8 @@ int32_t __kmpc_target_init(KernelEnvironment *Env, void *LaunchEnv) {
   (void)LaunchEnv;
   uint32_t Tid = hwThreadId();
   uint8_t Mode = Env->Configuration.ExecMode;
+  int SPMD = (Mode & EXEC_SPMD) != 0;
   if (Tid == 0) {
-    devrtTeam.ExecMode = (Mode & EXEC_SPMD) ? EXEC_SPMD : EXEC_GENERIC;
     devrtTeam.ParallelSize = 1;
     devrtTeam.SharedTop = 0;
     devrtTeam.SharedLock = 0;
@@ -19,9 +22,13 @@ int32_t __kmpc_target_init(KernelEnvironment *Env, void *LaunchEnv) {
   }
   // The CPU device's work-groups hold at most 4096 work-items.
   if (Tid < DEVRT_MAX_THREADS)
-    devrtLevel[Tid] = 0;
-  hwBarrier();
-  if (Mode & EXEC_SPMD)
+    devrtLevel[Tid] = SPMD ? LEVEL_SPMD : 0;
+  // The other work-items of an SPMD kernel read the team's state only after barriers of their
+  // own (parallel regions, dispatched loops), except the shared stack: a program that cannot
+  // allocate on it starts its SPMD kernels without a barrier. Generic kernels keep it.
+  if (!SPMD || __devrt_uses_team_stack)
+    hwBarrier();
+  if (SPMD)
     return -1;
   return Tid == 0 ? -1 : (int32_t)Tid;
 }
@@ -31,8 +38,10 @@ void __kmpc_target_deinit(void) {}
 int8_t __kmpc_is_spmd_exec_mode(void) { return isSPMD(); }
 
 // The team's shared stack: variables the compiler makes visible to other threads, and tasks.
-// Blocks are freed in any order; the stack shrinks when its top block goes.
-void *devrtSharedAlloc(uint64_t Bytes) {
+// Blocks are freed in any order; the stack shrinks when its top block goes. Kept out of line in
+// the runtime's bitcode: omptarget-cc tells from a program's linked code whether it is there (and
+// inlines it afterwards).
+__attribute__((noinline)) void *devrtSharedAlloc(uint64_t Bytes) {
   uint32_t Size = (uint32_t)((Bytes + 7) & ~(uint64_t)7);
   while (__atomic_exchange_n(&devrtTeam.SharedLock, 1u, __ATOMIC_ACQUIRE))
     ;

@@ -1,6 +1,7 @@
 // omptarget-cc's rewrites of clang-22's device code, each over inputs shaped like what the
 // compiler writes, compared with the complete expected text.
 #include "device_ir.h"
+#include "kernel_records.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,63 @@ const Case Cases[] = {
      "  %2 = call i32 (ptr, ...) @printf(ptr noundef @.str.1, ptr @.str.1)\n"
      "declare i32 @printf(ptr addrspace(2) noundef, ...)\n"
      "formats:.str\n"},
+    {"default distribute schedules of SPMD kernels become blocks; their kernels are listed",
+     [](const std::string &IR) {
+       std::vector<std::string> Kernels;
+       std::string Out = defaultDistributeUnchunked(IR, Kernels);
+       for (const std::string &K : Kernels)
+         Out += "kernel:" + K + "\n";
+       return Out;
+     },
+     "@k_l4_kernel_environment = weak_odr protected addrspace(1) constant "
+     "%struct.KernelEnvironmentTy { %struct.ConfigurationEnvironmentTy { i8 0, i8 1, i8 2, i32 1 } }\n"
+     "@k_l45_kernel_environment = weak_odr protected addrspace(1) constant "
+     "%struct.KernelEnvironmentTy { %struct.ConfigurationEnvironmentTy { i8 1, i8 1, i8 1, i32 1 } }\n"
+     "define internal void @k_l4_omp_outlined(ptr %a) {\n"
+     "  %5 = call i32 @__kmpc_get_hardware_num_threads_in_block()\n"
+     "  %6 = sext i32 %5 to i64\n"
+     "  call spir_func void @__kmpc_distribute_static_init_8(ptr @2, i32 %1, i32 91, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i64 1, i64 %6)\n"
+     "  call spir_func void @__kmpc_distribute_static_init_4(ptr @2, i32 %1, i32 91, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i32 1, i32 256)\n"
+     "define internal void @k_l45_omp_outlined(ptr %a) {\n"
+     "  %5 = call i32 @__kmpc_get_hardware_num_threads_in_block()\n"
+     "  call spir_func void @__kmpc_distribute_static_init_4(ptr @2, i32 %1, i32 91, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i32 1, i32 %5)\n",
+     "@k_l4_kernel_environment = weak_odr protected addrspace(1) constant "
+     "%struct.KernelEnvironmentTy { %struct.ConfigurationEnvironmentTy { i8 0, i8 1, i8 2, i32 1 } }\n"
+     "@k_l45_kernel_environment = weak_odr protected addrspace(1) constant "
+     "%struct.KernelEnvironmentTy { %struct.ConfigurationEnvironmentTy { i8 1, i8 1, i8 1, i32 1 } }\n"
+     "define internal void @k_l4_omp_outlined(ptr %a) {\n"
+     "  %5 = call i32 @__kmpc_get_hardware_num_threads_in_block()\n"
+     "  %6 = sext i32 %5 to i64\n"
+     "  call spir_func void @__kmpc_distribute_static_init_8(ptr @2, i32 %1, i32 92, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i64 1, i64 %6)\n"
+     "  call spir_func void @__kmpc_distribute_static_init_4(ptr @2, i32 %1, i32 91, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i32 1, i32 256)\n"
+     "define internal void @k_l45_omp_outlined(ptr %a) {\n"
+     "  %5 = call i32 @__kmpc_get_hardware_num_threads_in_block()\n"
+     "  call spir_func void @__kmpc_distribute_static_init_4(ptr @2, i32 %1, i32 91, ptr %l, ptr "
+     "%lb, ptr %ub, ptr %st, i32 1, i32 %5)\n"
+     "kernel:k_l4\n"},
+    {"kernel info records for the listed kernels: argument sizes, teams of one work-item",
+     [](const std::string &IR) { return kernelInfoIR(IR, {"k_l4"}); },
+     "define weak_odr protected spir_kernel void @k_l4(ptr addrspace(1) noalias noundef %0, i64 "
+     "noundef %1, i32 %2) #0 {\n"
+     "define weak_odr protected spir_kernel void @k_l9(ptr addrspace(1) noalias noundef %0) #0 {\n",
+     "\n@k_l4_kernel_info = addrspace(1) constant { i32, i32, [3 x [2 x i32]], i64, i32, i32, "
+     "i32, i32 } { i32 5, i32 3, [3 x [2 x i32]] [[2 x i32] [i32 0, i32 8], [2 x i32] [i32 0, "
+     "i32 8], [2 x i32] [i32 0, i32 4]], i64 0, i32 0, i32 0, i32 1, i32 0 }, align 8\n"},
+    {"no team stack without its allocator", settleTeamStackUse,
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal void @__kmpc_alloc_shared_user() {\n",
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 0, align 1\n"
+     "define internal void @__kmpc_alloc_shared_user() {\n"},
+    {"the team stack stays where its allocator is linked in", settleTeamStackUse,
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal ptr @devrtSharedAlloc(i64 %0) {\n",
+     "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
+     "define internal ptr @devrtSharedAlloc(i64 %0) {\n"},
     {"one calling convention", unifyCallingConventions,
      "define internal spir_func void @f() {\n  tail call spir_func void @g()\n",
      "define internal void @f() {\n  tail call void @g()\n"},
