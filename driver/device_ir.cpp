@@ -352,6 +352,15 @@ std::string bindTaskEntries(const std::string &IR) {
   return Out;
 }
 
+std::string exportProgramData(const std::string &IR) {
+  static const std::string Internal = "@__omp_spirv_program_data = internal ";
+  std::string Out = IR;
+  size_t At = Out.find(Internal);
+  if (At != std::string::npos && (At == 0 || Out[At - 1] == '\n'))
+    Out.erase(At + Internal.size() - std::strlen("internal "), std::strlen("internal "));
+  return Out;
+}
+
 std::string unifyCallingConventions(const std::string &IR) {
   static const std::string Token = " spir_func ";
   std::string Out;

@@ -46,6 +46,11 @@ std::string bindTaskEntries(const std::string &IR);
 // code mixes spir_func and the default convention between callers and callees (task and
 // outlined functions, the runtime's entry points); a mismatched call is undefined and the
 // optimiser deletes it. SPIR-V has no calling conventions: all are one here.
+// Linked device IR with the program data record ("__omp_spirv_program_data") external again:
+// linking the runtime in made it internal, and an internal variable nothing on the device
+// stores to is folded to its zero initialiser, while the plugin writes it by name after loading.
+std::string exportProgramData(const std::string &IR);
+
 std::string unifyCallingConventions(const std::string &IR);
 
 // IR without stores of function addresses, which SPIR-V cannot express. The device runtime's

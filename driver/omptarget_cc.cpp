@@ -26,6 +26,9 @@ namespace {
 struct Tools {
   std::string Clang, LLVMBin, LibDir, Runtime;
   bool Verbose = false;
+  // --offload-cpu: target regions tuned for CPU devices, whose drivers run a work-group's
+  // work-items one after another (see kernel_records.h); on a GPU such teams would waste it.
+  bool CpuTuned = false;
 };
 
 const char *const kOffload[] = {"-fopenmp", "-fopenmp-targets=spirv64"};
@@ -139,8 +142,9 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
   Device = constantPrintfFormats(Device, Formats);
   std::vector<std::string> Moved = defaultSpaceGlobals(Device);
   std::vector<std::string> BlockKernels;
-  std::string Fixed = defaultDistributeUnchunked(
-      bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved))), BlockKernels);
+  std::string Fixed = bindTaskEntries(lowerFloatAtomics(moveToGlobalSpace(Device, Moved)));
+  if (T.CpuTuned)
+    Fixed = defaultDistributeUnchunked(Fixed, BlockKernels);
   // The table only where the program has variables: with several sources, one file's table is
   // the one the plugin finds.
   std::vector<HostEntry> Entries = hostEntries(Host);
@@ -173,8 +177,9 @@ int compileSource(const Tools &T, const std::vector<std::string> &Flags,
     if (!Missing.empty())
       return 1;
   }
-  if (Linked.empty() ||
-      !writeFile(UnifiedIR, inlineEverything(unifyCallingConventions(settleTeamStackUse(Linked))))) {
+  std::string Unified =
+      inlineEverything(unifyCallingConventions(exportProgramData(settleTeamStackUse(Linked))));
+  if (Linked.empty() || !writeFile(UnifiedIR, Unified)) {
     std::fprintf(stderr, "omptarget-cc: cannot rewrite %s\n", LinkedIR.c_str());
     return 1;
   }
@@ -232,7 +237,9 @@ int main(int Argc, char **Argv) {
     if (Arg == "-E" || Arg == "-S" || Arg == "-fsyntax-only" || Arg == "-M" || Arg == "-MM" ||
         Arg == "--version" || Arg == "-###")
       ClangAlone = true;
-    if (Arg == "-c") {
+    if (Arg == "--offload-cpu") {
+      T.CpuTuned = true;
+    } else if (Arg == "-c") {
       CompileOnly = true;
     } else if (Arg == "-o" && I + 1 < Args.size()) {
       Output = Args[++I];
@@ -253,7 +260,10 @@ int main(int Argc, char **Argv) {
 
   if (ClangAlone) {
     std::vector<std::string> Command = {T.Clang, kOffload[0], kOffload[1], "-nogpulib"};
-    return runCommand(join(Command, Args), T.Verbose);
+    for (const std::string &Arg : Args)
+      if (Arg != "--offload-cpu")
+        Command.push_back(Arg);
+    return runCommand(Command, T.Verbose);
   }
   if (Sources.empty() && LinkArgs.empty()) {
     std::fprintf(stderr, "omptarget-cc: no input files\n");

@@ -113,7 +113,7 @@ int omp_is_initial_device(void) { return 0; }
 typedef struct {
   uint32_t Initialized, NumDevices;
   int32_t DeviceNum;
-  uint32_t Rest[15];
+  uint32_t Rest[13]; // 64 bytes in all
 } ProgramData;
 GLOBAL ProgramData __omp_spirv_program_data;
 int omp_get_device_num(void) { return __omp_spirv_program_data.DeviceNum; }

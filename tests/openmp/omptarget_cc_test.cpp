@@ -141,6 +141,13 @@ const Case Cases[] = {
      "define internal ptr @devrtSharedAlloc(i64 %0) {\n",
      "; x\n@__devrt_uses_team_stack = internal addrspace(1) constant i8 1, align 1\n"
      "define internal ptr @devrtSharedAlloc(i64 %0) {\n"},
+    {"the program data record is external again; other internal variables stay", exportProgramData,
+     "@x = internal global i32 0\n"
+     "@__omp_spirv_program_data = internal local_unnamed_addr addrspace(1) global %struct.P "
+     "zeroinitializer\n",
+     "@x = internal global i32 0\n"
+     "@__omp_spirv_program_data = local_unnamed_addr addrspace(1) global %struct.P "
+     "zeroinitializer\n"},
     {"one calling convention", unifyCallingConventions,
      "define internal spir_func void @f() {\n  tail call spir_func void @g()\n",
      "define internal void @f() {\n  tail call void @g()\n"},

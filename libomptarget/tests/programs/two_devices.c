@@ -8,10 +8,13 @@ int main(void) {
   int A[4] = {1, 2, 3, 4};
 #pragma omp target enter data map(to : A) device(0)
   CHECK(omp_target_is_present(A, 0) && !omp_target_is_present(A, 1));
-  int OnDevice = 0;
-#pragma omp target map(from : OnDevice) device(1)
-  OnDevice = !omp_is_initial_device();
-  CHECK(OnDevice);
+  int OnDevice = 0, DeviceNum = -1;
+#pragma omp target map(from : OnDevice, DeviceNum) device(1)
+  {
+    OnDevice = !omp_is_initial_device();
+    DeviceNum = omp_get_device_num();
+  }
+  CHECK(OnDevice && DeviceNum == 1);
 #pragma omp target device(0)
   A[0] = 10;
 #pragma omp target map(tofrom : A) // the default device, 1, gets its own copy
