@@ -3,6 +3,7 @@
 #include "debug.h"
 #include "device_select.h"
 #include "offload_policy.h"
+#include "omptarget_records.h" // the compiler's kernel-arguments record is the plugin's
 #include "runtime.h"
 #include "tool_connection.h"
 #include "user_mappers.h"
@@ -12,24 +13,6 @@
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
-
-// The compiler's kernel-arguments record (version 3 here; earlier versions share the prefix).
-struct CompilerKernelArgs {
-  uint32_t Version;
-  uint32_t NumArgs;
-  void **ArgBasePtrs;
-  void **ArgPtrs;
-  int64_t *ArgSizes;
-  int64_t *ArgTypes;
-  void **ArgNames;
-  void **ArgMappers;
-  uint64_t Tripcount;
-  uint64_t Flags;
-  uint32_t NumTeams[3];
-  uint32_t ThreadLimit[3];
-  uint32_t DynCGroupMem;
-};
-static_assert(offsetof(CompilerKernelArgs, NumTeams) == 72, "kernel-arguments record layout");
 
 const char *const Construct = "target region";
 const char *const Call = "__tgt_target_kernel";
@@ -41,7 +24,7 @@ int32_t teamsFor(int32_t Requested) { return Requested < 0 ? 1 : Requested; }
 } // namespace
 
 EXPORT int32_t __tgt_target_kernel(void *Loc, int64_t DeviceId, int32_t NumTeams,
-                                   int32_t ThreadLimit, void *HostPtr, CompilerKernelArgs *Args) {
+                                   int32_t ThreadLimit, void *HostPtr, KernelArgs *Args) {
   // The call site in the program, which a tool knows the region by.
   const void *CodeAddress = __builtin_return_address(0);
   return noThrow("__tgt_target_kernel", int32_t(1), [&]() -> int32_t {
