@@ -4,6 +4,7 @@
 #include "device_caps.h"
 #include "exception_barrier.h"
 #include "info_answer.h"
+#include "kernel_set_up.h"
 #include "layer_state.h"
 #include "program_registry.h"
 
@@ -105,15 +106,12 @@ cl_int hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels,
   Error = gNext.clCreateKernelsInProgram(Source, NumKernels, Kernels, &Created);
   if (Error != CL_SUCCESS)
     return Error;
-  // All kernels or none: those already set up are released again when one fails.
-  for (cl_uint I = 0; Kernels && I < Created; ++I)
-    if ((Error = trackKernel(Kernels[I], Owned ? Program : nullptr, nullptr)) != CL_SUCCESS) {
-      for (cl_uint J = 0; J < I; ++J)
-        hookReleaseKernel(Kernels[J]);
-      for (cl_uint J = I + 1; J < Created; ++J)
-        gNext.clReleaseKernel(Kernels[J]);
-      return Error;
-    }
+  Error = setUpKernelsAllOrNone(
+      Kernels, Created,
+      [&](cl_kernel Kernel) { return trackKernel(Kernel, Owned ? Program : nullptr, nullptr); },
+      hookReleaseKernel);
+  if (Error != CL_SUCCESS)
+    return Error;
   if (NumKernelsRet)
     *NumKernelsRet = Created;
   return CL_SUCCESS;

@@ -1,6 +1,7 @@
 // Kernel-side parts of the shared-memory extension: kernels tracked as children of their
 // context, indirect access, pointer arguments and the suggested work-group size.
 #include "exception_barrier.h"
+#include "kernel_set_up.h"
 #include "usm_state.h"
 #include "vendor_usm.h"
 
@@ -268,15 +269,11 @@ cl_int hookCreateKernelsInProgram(cl_program Program, cl_uint NumKernels, cl_ker
   cl_int Error = gNext.clCreateKernelsInProgram(Program, NumKernels, Kernels, &Created);
   if (Error != CL_SUCCESS)
     return Error;
-  // All kernels or none: those already tracked are released again when one fails.
-  for (cl_uint I = 0; Kernels && I < Created; ++I)
-    if ((Error = trackKernel(Kernels[I], nullptr)) != CL_SUCCESS) {
-      for (cl_uint J = 0; J < I; ++J)
-        hookReleaseKernel(Kernels[J]);
-      for (cl_uint J = I + 1; J < Created; ++J)
-        gNext.clReleaseKernel(Kernels[J]);
-      return Error;
-    }
+  Error = setUpKernelsAllOrNone(
+      Kernels, Created, [](cl_kernel Kernel) { return trackKernel(Kernel, nullptr); },
+      hookReleaseKernel);
+  if (Error != CL_SUCCESS)
+    return Error;
   if (NumKernelsRet)
     *NumKernelsRet = Created;
   return CL_SUCCESS;
